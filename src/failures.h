@@ -1,0 +1,48 @@
+// Failed operations of a measurement and the lines that report them.
+//
+// A measurement counts its failed operations inside the timed span with one
+// predictable branch on a value the call already returned, keeps the first
+// errno, and is judged after the second clock reading. A failed measurement's
+// figure is NaN; its rank writes one line to standard error and ends with a
+// non-zero status once the run is over.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+struct OpFailures {
+  std::uint64_t count = 0;  // failed operations
+  int first_errno = 0;      // errno of the first of them
+  std::string first_cause;  // or a cause that has no errno ("file holds only ...")
+
+  void note(int error_number) {
+    if (count++ == 0) first_errno = error_number;
+  }
+  void note(const std::string& cause) {
+    if (count++ == 0) first_cause = cause;
+  }
+  bool any() const { return count != 0; }
+};
+
+inline constexpr double FAILED_FIGURE = std::numeric_limits<double>::quiet_NaN();
+
+// The figure of a measurement: credited units per second, or NaN when any of
+// its operations failed.
+inline double measured_rate(double credited, double seconds, const OpFailures& failures) {
+  return failures.any() ? FAILED_FIGURE : credited / seconds;
+}
+
+// "65536 of 98304 byte writes failed, first: No space left on device"
+std::string failure_detail(const OpFailures& failures, std::uint64_t attempted, const char* operations);
+
+// The whole standard-error line of a failed measurement.
+std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,
+                         const std::string& detail);
+
+// Writes a failure line to standard error and marks the run as failed.
+void report_failure(int rank, const char* processor, const char* measurement, const char* file,
+                    const std::string& detail);
+
+void mark_run_failed();
+bool run_failed();  // true once any failure was reported by this rank

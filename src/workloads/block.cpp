@@ -1,0 +1,137 @@
+#include "block.h"
+
+#include <cerrno>
+#include <memory>
+#include <new>
+
+#include "../cluster/exchange.h"
+#include "../result_file.h"
+#include "layouts.h"
+#include "measure.h"
+#include "passes.h"
+#include "scratch_names.h"
+
+namespace {
+
+// The file as the read measurement left it in memory. It lives from the
+// read measurement until the write measurement has closed its stream.
+struct BlockData {
+  std::unique_ptr<char[]> bytes;
+  std::streamoff size = -1;  // -1 while no valid size is known
+};
+
+double credited_bytes(const BlockData& data, std::uint64_t divisor) {
+  return data.size < 0 ? 0.0 : credited_units(static_cast<double>(data.size), divisor);
+}
+
+// Reads the whole file in one request, then its part [size/d, 2 size/d) into
+// the start of the buffer. A file that cannot be opened or sized gets no
+// buffer: no size is made up for it.
+double read_blocks(std::ifstream& in, const char* name, std::uint64_t divisor, BlockData& data,
+                   OpFailures& failures) {
+  in.open(name, std::ios::in | std::ios::binary);
+  if (!in.is_open()) [[unlikely]] {
+    failures.note(errno);
+    return 0.0;
+  }
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size >= 0) [[likely]]
+    data.bytes.reset(new (std::nothrow) char[size]);
+  if (size < 0 || !data.bytes) [[unlikely]] {
+    failures.note(size < 0 ? "its size could not be read" : "no memory for a buffer of its size");
+    in.close();
+    return 0.0;
+  }
+  data.size = size;
+  const std::streamoff second_pass = size / static_cast<std::streamoff>(divisor);
+  in.seekg(0);
+  in.read(data.bytes.get(), size);
+  const std::streamsize first_read = in.gcount();
+  in.sync();
+  in.seekg(second_pass);
+  in.read(data.bytes.get(), second_pass);
+  const std::streamsize second_read = in.gcount();
+  in.sync();
+  const int read_error = in.bad() ? errno : 0;
+  in.close();
+  if (read_error) [[unlikely]]
+    failures.note(read_error);
+  else if (first_read != size || second_read != second_pass) [[unlikely]]
+    failures.note(line("read ", first_read, " and ", second_read, " bytes, asked for ", size, " and ", second_pass));
+  return credited_bytes(data, divisor);
+}
+
+// Writes the whole buffer at offset 0, then its first size/d bytes at size/d.
+double write_blocks(std::ofstream& out, const char* name, std::uint64_t divisor, const BlockData& data,
+                    OpFailures& failures) {
+  if (!data.bytes) [[unlikely]] {
+    failures.note("nothing to write: the block read failed");
+    return 0.0;
+  }
+  const std::streamoff second_pass = data.size / static_cast<std::streamoff>(divisor);
+  out.open(name, std::ios::out | std::ios::binary);
+  out.seekp(0);
+  out.write(data.bytes.get(), data.size);
+  out.flush();
+  out.seekp(second_pass);
+  out.write(data.bytes.get(), second_pass);
+  out.flush();
+  const int write_error = out ? 0 : errno;
+  out.close();
+  if (write_error || out.fail()) [[unlikely]]
+    failures.note(write_error ? write_error : errno);
+  return credited_bytes(data, divisor);
+}
+
+// Both measurements of one rank: read, then report, then write.
+struct BlockShare {
+  std::ifstream& in;
+  std::ofstream& out;
+  FigureSlots read;
+  FigureSlots write;
+  std::uint64_t divisor;
+};
+
+template <class OutputName, class AfterRead>
+void measure_blocks(const BlockShare& share, const char* input, const OutputName& output, BlockData& data,
+                    const AfterRead& after_read) {
+  time_measurement(share.read, {block_read_measurement.what, input, 1, "reads"}, [&](OpFailures& failures) {
+    return read_blocks(share.in, input, share.divisor, data, failures);
+  });
+  after_read();
+  time_measurement(share.write, {block_write_measurement.what, output.text(), 1, "writes"},
+                   [&](OpFailures& failures) {
+                     return write_blocks(share.out, output(), share.divisor, data, failures);
+                   });
+}
+
+}  // namespace
+
+void block_single_phase() {
+  test_hook_before_block_workload(iproc, BYTEWISE_SINGLE_FILE);
+  tee(ReportBlock().both(BLOCK_HEADING).both(""));
+  const BlockShare share = {fin_datah, fout_data,
+                            {&start_single, &end_single, &spent_single, &result_single},
+                            {&start_single1, &end_single1, &spent_single1, &result_single1},
+                            pass_divisor(0)};
+  BlockData data;
+  measure_blocks(share, BYTEWISE_SINGLE_FILE, FixedName{BLOCK_SINGLE_OUTPUT}, data, [&] {
+    buffer = data.bytes.get();
+    tee(transfer_single_lines(spent_single, result_single, " Secs. to Read:"));
+  });
+  buffer = nullptr;  // released with data when the phase ends
+  tee(transfer_single_lines(spent_single1, result_single1, " Secs. to Write.").both("").both(""));
+}
+
+void block_worker_share() {
+  test_hook_before_block_workload(iproc, bytewise_filename);
+  const BlockShare share = {fin_data1h[iproc], fout_data1[iproc],
+                            {&start0[iproc], &end0[iproc], &spent0[iproc], &results0[iproc]},
+                            {&start2[iproc], &end2[iproc], &spent2[iproc], &results2[iproc]},
+                            pass_divisor(iproc)};
+  BlockData data;
+  measure_blocks(share, bytewise_filename, WorkerBlockName{block_filename, iproc, proc_name}, data,
+                 [] { send_result_report(block_read_measurement); });
+  send_result_report(block_write_measurement);
+}
