@@ -1,0 +1,402 @@
+"""Runs the real program under the real mpirun and reads what it leaves.
+
+Every rank runs in its own UTS and mount namespaces (unshare, as root), so
+each can have its own processor name and, where a test wants it, its own
+mounts over the working directory. Every job has a timeout; a hang fails.
+"""
+import glob
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import unittest
+from collections import defaultdict
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BIN_DIR = os.environ.get("STELVANE_BIN_DIR", os.path.join(HERE, "..", "..", "build"))
+TESTSIZE = os.path.join(BIN_DIR, "stelvane-mpi-testsize")
+FULLSIZE = os.path.join(BIN_DIR, "stelvane-mpi")
+
+# The test-size binary's counts and sizes, and the shipped ones.
+TEST_SIZES = {"cycles": 512, "bytes": 65536, "max_ranks": 8}
+FULL_SIZES = {"cycles": 131072, "bytes": 16777216, "max_ranks": 4096}
+
+RESULT_GLOB = "results_stelvane_lite_netbsd_sparc64_clusters @ *.txt"
+PROMPT = "Press Enter to Exit."
+FILL = b"\x0b"
+
+WRAPPER = r"""#!/bin/sh
+# One rank in its own UTS and mount namespaces, with its own hostname and an
+# optional set-up line (mounts over the working directory, for instance).
+rank="${OMPI_COMM_WORLD_RANK:?not started by mpirun}"
+host=$(sed -n "$((rank + 1))p" "$0.hosts")
+setup=$(sed -n "$((rank + 1))p" "$0.setup")
+exec unshare -u -m --propagation private /bin/sh -c '
+  printf %s "$1" > /proc/sys/kernel/hostname || exit 97
+  eval "$2" || exit 98
+  shift 2
+  exec "$@"' rank-wrapper "$host" "$setup" "$@"
+"""
+
+
+def scratch_root():
+    return "/dev/shm" if os.access("/dev/shm", os.W_OK) else tempfile.gettempdir()
+
+
+def default_hosts(ranks):
+    return ["node%d" % r for r in range(ranks)]
+
+
+class Job:
+    """What one run left: exit status, both streams, the working directory."""
+
+    def __init__(self, rc, stdout, stderr, cwd, at_prompt):
+        self.rc, self.stdout, self.stderr, self.cwd = rc, stdout, stderr, cwd
+        self.at_prompt = at_prompt  # what the prompt callback returned
+
+    @property
+    def console(self):
+        return self.stdout.split("\n")[:-1] if self.stdout.endswith("\n") else self.stdout.split("\n")
+
+    def result_files(self):
+        return sorted(glob.glob(os.path.join(glob.escape(self.cwd), RESULT_GLOB)))
+
+    def result_lines(self):
+        files = self.result_files()
+        assert len(files) == 1, "expected one result file, found %r" % files
+        with open(files[0], encoding="utf-8") as f:
+            text = f.read()
+        assert text.endswith("\n"), "result file does not end with a newline"
+        return text[:-1].split("\n")
+
+    def file(self, name):
+        with open(os.path.join(self.cwd, name), "rb") as f:
+            return f.read()
+
+
+class JobTestCase(unittest.TestCase):
+    """Gives each test a scratch directory and a way to run jobs in it."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="stelvane-e2e-", dir=scratch_root())
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def run_job(self, ranks, binary=TESTSIZE, hosts=None, setup=None, env=None, stdin=b"",
+                timeout=180, cwd=None, wrap=True, at_prompt=None, mpirun_args=()):
+        """Runs `ranks` ranks; `setup` maps a rank to a shell line run in its
+        namespaces before the program starts (in the working directory)."""
+        cwd = cwd or self.work
+        hosts = hosts or default_hosts(ranks)
+        command = ["mpirun", "--allow-run-as-root", "--oversubscribe", "-np", str(ranks)]
+        command += list(mpirun_args)
+        if wrap:
+            wrapper = self._write_wrapper(hosts, setup or {})
+            command.append(wrapper)
+        command.append(binary)
+        full_env = dict(os.environ)
+        full_env.update(env or {})
+        return run_process(command, cwd, full_env, stdin, timeout, at_prompt)
+
+    def _write_wrapper(self, hosts, setup):
+        directory = tempfile.mkdtemp(prefix="stelvane-wrap-")
+        self.addCleanup(shutil.rmtree, directory, True)
+        path = os.path.join(directory, "rank-wrapper")
+        with open(path, "w") as f:
+            f.write(WRAPPER)
+        os.chmod(path, 0o755)
+        with open(path + ".hosts", "w") as f:
+            f.write("".join(h + "\n" for h in hosts))
+        with open(path + ".setup", "w") as f:
+            f.write("".join(setup.get(r, ":") + "\n" for r in range(len(hosts))))
+        return path
+
+
+def run_process(command, cwd, env, stdin, timeout, at_prompt):
+    """Runs a job; once the prompt shows (or the job ends) calls at_prompt,
+    then writes stdin and closes it. Kills the whole job on timeout."""
+    with tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=err, start_new_session=True)
+        lines, prompt_seen = [], threading.Event()
+
+        def read_stdout():
+            for raw in process.stdout:
+                lines.append(raw)
+                if raw.rstrip(b"\n").endswith(PROMPT.encode()):
+                    prompt_seen.set()
+            prompt_seen.set()
+
+        reader = threading.Thread(target=read_stdout, daemon=True)
+        reader.start()
+        try:
+            if not prompt_seen.wait(timeout):
+                raise subprocess.TimeoutExpired(command, timeout)
+            snapshot = at_prompt(cwd) if at_prompt else None
+            try:
+                process.stdin.write(stdin)
+                process.stdin.close()
+            except BrokenPipeError:
+                pass
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            raise AssertionError("job did not finish within %ss: %s\n%s" %
+                                 (timeout, " ".join(command), b"".join(lines).decode(errors="replace")))
+        reader.join(10)
+        process.stdout.close()
+        err.seek(0)
+        return Job(process.returncode, b"".join(lines).decode(), err.read().decode(), cwd, snapshot)
+
+
+# ---- Golden reports ---------------------------------------------------------
+
+NUMBER = r"(\S+)"
+
+
+def check_number(text):
+    """A number exactly as the stream's default format writes it."""
+    value = float(text)
+    assert "%g" % value == text, "%r is not in the default number format" % text
+    return value
+
+
+def golden_lines(golden_name, substitutions):
+    """The lines of a golden report, with {KEY} replaced by substitutions[KEY]
+    and {N} left to stand for a number in the default format."""
+    with open(os.path.join(HERE, "golden", golden_name), encoding="utf-8") as f:
+        golden = f.read().split("\n")[:-1]
+    for key, value in substitutions.items():
+        golden = [line.replace("{%s}" % key, value) for line in golden]
+    return golden
+
+
+def match_lines(test, actual, expected, label):
+    """Compares report lines with expected lines one by one, literal text
+    exact, every {N} a number exactly as the stream's default format prints it."""
+    test.assertEqual(len(actual), len(expected),
+                     "%s: %d lines, expected %d:\n%s" % (label, len(actual), len(expected), "\n".join(actual)))
+    for number, (want, line) in enumerate(zip(expected, actual), 1):
+        pattern = "^" + re.escape(want).replace(re.escape("{N}"), NUMBER) + "$"
+        found = re.match(pattern, line)
+        test.assertIsNotNone(found, "%s line %d: %r does not match %r" % (label, number, line, want))
+        for text in found.groups():
+            check_number(text)
+
+
+def host_substitutions(hosts):
+    return {"HOST%d" % r: h for r, h in enumerate(hosts)}
+
+
+# ---- Figures of a report ----------------------------------------------------
+
+FILE_HANDLING = ("streams", "descriptors")
+TRANSFER = ("bytewise_write", "bytewise_read", "block_read", "block_write")
+SECTIONS = {
+    "Power of Handling Files -- Lower": "streams",
+    "Power of Handling Files -- Hihger": "descriptors",
+    "Power of Handling Files -- Higher": "descriptors",
+    "Low writing and reading speeds:": "bytewise",
+    "High writing and reading speeds:": "block",
+}
+
+
+class Figures:
+    """The figures of a report, by measurement: rank 0's (spent, rate), each
+    worker's (rank, name, spent, rate), and the cluster figures. Transfer
+    rates are rebuilt from their "Millions" figure."""
+
+    def __init__(self):
+        self.single, self.single_mb = {}, {}
+        self.workers, self.worker_mb = defaultdict(list), defaultdict(list)
+        self.total, self.total_mb, self.ratio, self.average_mb, self.average = {}, {}, {}, {}, {}
+
+
+def parse_figures(lines):
+    figures, section, multi, current = Figures(), None, False, None
+    ratio_for = []
+    for line in lines:
+        if line == "Multi-Thread Enabled:":
+            multi = True
+            continue
+        if line in SECTIONS:
+            section = SECTIONS[line]
+            multi = multi or (section == "descriptors" and "streams" in figures.workers)
+            continue
+        m = re.match(r"^Thread:(\d+) @(.*) The system spent: (\S+) Secs\.(?: to (Write|Read)\.)?$", line)
+        if m:
+            current = section if not m.group(4) else "%s_%s" % (section, m.group(4).lower())
+            figures.workers[current].append([int(m.group(1)), m.group(2), float(m.group(3)), None])
+            continue
+        m = re.match(r"^Thread:\d+ @.* (?:The system could process (\S+) Files/sec\.|It was: (\S+) Millions Access(?:es)?/sec\.)$", line)
+        if m:
+            figures.workers[current][-1][3] = float(m.group(1)) if m.group(1) else float(m.group(2)) * 1e6
+            continue
+        m = re.match(r"^The system spent: (\S+) Secs\.(?: to (Write\.|Read:))?$", line)
+        if m:
+            current = section if not m.group(2) else "%s_%s" % (section, m.group(2)[:-1].lower())
+            figures.single[current] = [float(m.group(1)), None]
+            continue
+        m = re.match(r"^(?:The system could process  ?(\S+) Files/sec\.|It was: (\S+) Millions Accesses/sec\.)$", line)
+        if m:
+            figures.single[current][1] = float(m.group(1)) if m.group(1) else float(m.group(2)) * 1e6
+            continue
+        m = re.match(r"^Conventionally, it was: (\S+) MB/sec\.$", line)
+        if m:
+            (figures.worker_mb[current].append(float(m.group(1))) if multi
+             else figures.single_mb.__setitem__(current, float(m.group(1))))
+            continue
+        m = re.match(r"^Overall, The system could process: (\S+) Files/sec\.$", line)
+        if m:
+            figures.total[section] = float(m.group(1))
+            ratio_for = [section]
+            continue
+        m = re.match(r"^Overall, It was: (\S+) Millions Accesses/sec\.to (Write|Read)$", line)
+        if m:
+            key = "%s_%s" % (section, m.group(2).lower())
+            figures.total[key] = float(m.group(1)) * 1e6
+            ratio_for = [key]
+            continue
+        m = re.match(r"^Conventionally, total (writing|reading) speed was: (\S+) MB/sec\.$", line)
+        if m:
+            figures.total_mb["%s_%s" % (section, "write" if m.group(1) == "writing" else "read")] = float(m.group(2))
+            continue
+        m = re.match(r"^Multi-Thread Improvements: (\S+) times\.$", line)
+        if m:
+            figures.ratio[ratio_for.pop()] = float(m.group(1))
+            continue
+        m = re.match(r"^Among all nodes, the average process per thread was: (\S+) Files/sec\.$", line)
+        if m:
+            figures.average[section] = float(m.group(1))
+            continue
+        m = re.match(r"^Among all nodes, the average (?:low|high) (writing|reading) process per thread was: (\S+)  ?MB/sec\.$", line)
+        if m:
+            key = "%s_%s" % (section, "write" if m.group(1) == "writing" else "read")
+            figures.average_mb[key] = float(m.group(2))
+    return figures
+
+
+def credited(size, rank):
+    """Units a measurement credits: size x (1 + 1/d)."""
+    divisor = 2 if rank == 0 else rank + 1
+    return size * (1.0 + 1.0 / divisor)
+
+
+def close(a, b, rel):
+    return abs(a - b) <= rel * max(abs(a), abs(b))
+
+
+# ---- Checks shared by the suites ---------------------------------------------
+
+def expected_report(stream, ranks, hosts, path=None):
+    """The expected lines of a successful run's console or result file. The
+    golden reports hold 1, 2 and 3 ranks; larger jobs repeat worker 2's line
+    groups for every further worker."""
+    substitutions = host_substitutions(hosts)
+    if path is not None:
+        substitutions["PATH"] = path
+    if ranks <= 3:
+        return golden_lines("%s-%d.txt" % (stream, ranks), substitutions)
+    base = golden_lines("%s-3.txt" % stream, {})
+    expanded, group = [], []
+
+    def flush_group():
+        expanded.extend(group)
+        for rank in range(3, ranks):
+            expanded.extend(l.replace("Thread:2 @{HOST2}", "Thread:%d @{HOST%d}" % (rank, rank)) for l in group)
+        group.clear()
+
+    for line in base:
+        if "Thread:2 @{HOST2}" in line or (group and line.startswith("Conventionally, it was: ")):
+            group.append(line)
+            continue
+        if group:
+            flush_group()
+        expanded.append(line.replace("Thread(s): 3", "Thread(s): %d" % ranks))
+    flush_group()
+    for key, value in substitutions.items():
+        expanded = [l.replace("{%s}" % key, value) for l in expanded]
+    return expanded
+
+
+def result_path(job):
+    files = job.result_files()
+    return os.path.join(os.path.realpath(job.cwd), os.path.basename(files[0])) if files else None
+
+
+def check_report_lines(test, job, ranks, hosts):
+    """Both streams of a successful run, line by line."""
+    match_lines(test, job.console, expected_report("console", ranks, hosts, result_path(job)), "console")
+    match_lines(test, job.result_lines(), expected_report("file", ranks, hosts), "result file")
+
+
+def check_figures(test, lines, ranks, hosts, sizes, block_input_size=None):
+    """Every figure agrees with the others: rates with counts and seconds,
+    MB and Millions with each other, totals, ratios and averages with the
+    workers' figures. A worker's rate shows the pass divisor of its rank."""
+    figures = parse_figures(lines)
+    size = sizes["bytes"]
+    rel = 3e-5  # every printed figure is rounded to six significant digits
+
+    def units(measurement, rank):
+        if measurement in FILE_HANDLING:
+            return sizes["cycles"]
+        if measurement.startswith("block") and rank == 0 and block_input_size is not None:
+            return credited(block_input_size, 0)
+        return credited(size, rank)
+
+    for measurement in FILE_HANDLING + TRANSFER:
+        spent, rate = figures.single[measurement]
+        test.assertTrue(close(rate, units(measurement, 0) / spent, rel), (measurement, spent, rate))
+        if measurement in TRANSFER:
+            test.assertTrue(close(figures.single_mb[measurement] * 1048576, rate, rel), measurement)
+    if ranks == 1:
+        test.assertFalse(figures.workers)
+        return figures
+    for measurement in FILE_HANDLING + TRANSFER:
+        workers = figures.workers[measurement]
+        test.assertEqual([w[0] for w in workers], list(range(1, ranks)), measurement)
+        test.assertEqual([w[1] for w in workers], list(hosts[1:ranks]), measurement)
+        for rank, _, spent, rate in workers:
+            test.assertTrue(close(rate, units(measurement, rank) / spent, rel), (measurement, rank, spent, rate))
+        if measurement in TRANSFER:
+            for (_, _, _, rate), mb in zip(workers, figures.worker_mb[measurement]):
+                test.assertTrue(close(mb * 1048576, rate, rel), measurement)
+        total = figures.total[measurement]
+        test.assertTrue(close(total, sum(w[3] for w in workers), rel), measurement)
+        test.assertTrue(close(figures.ratio[measurement], total / figures.single[measurement][1], rel), measurement)
+        if measurement in FILE_HANDLING:
+            test.assertTrue(close(figures.average[measurement], total / (ranks - 1), rel), measurement)
+        else:
+            test.assertTrue(close(figures.total_mb[measurement] * 1048576, total, rel), measurement)
+            test.assertTrue(close(figures.average_mb[measurement] * 1048576, total / (ranks - 1), rel), measurement)
+    return figures
+
+
+def scratch_files(ranks, hosts):
+    """The files a run leaves besides its result file, by name: the byte-wise
+    files (.tmp) and the block outputs of rank 0 and of every worker."""
+    names = ["data64-sparc-single.tmp", "data64-sparc-single"]
+    for rank in range(1, ranks):
+        names += ["data64-sparc-%d @%s.tmp" % (rank, hosts[rank]), "data64-sparc-%d @%s" % (rank, hosts[rank])]
+    return names
+
+
+def check_files_left(test, job, ranks, hosts, sizes):
+    left = sorted(set(os.listdir(job.cwd)) - {os.path.basename(f) for f in job.result_files()})
+    test.assertEqual(left, sorted(scratch_files(ranks, hosts)))
+    for name in left:
+        test.assertEqual(job.file(name), FILL * sizes["bytes"], name)
+
+
+def check_successful_run(test, job, ranks, hosts, sizes=TEST_SIZES):
+    test.assertEqual(job.rc, 0, job.stderr)
+    test.assertNotIn("stelvane-mpi:", job.stderr)
+    check_report_lines(test, job, ranks, hosts)
+    check_figures(test, job.console, ranks, hosts, sizes)
+    check_figures(test, job.result_lines(), ranks, hosts, sizes)
+    check_files_left(test, job, ranks, hosts, sizes)
