@@ -1,0 +1,161 @@
+"""Failed measurements: an unwritable directory, a full file system, a
+missing block input, a processor name that is no valid file name, a worker
+killed mid-run. A failed figure prints as nan, its rank says why on standard
+error and ends with a non-zero status; the run still goes to its end."""
+import math
+import os
+import re
+import unittest
+
+from harness import (JobTestCase, TEST_SIZES, expected_report, match_lines, parse_figures,
+                     result_path)
+
+READ_ONLY = 'd=$(pwd) && mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" && cd "$d"'
+TINY_TMPFS = 'd=$(pwd) && mount -t tmpfs -o size=32k stelvane-full "$d" && cd "$d"'
+ALL = ("streams", "descriptors", "bytewise_write", "bytewise_read", "block_read", "block_write")
+CYCLES = TEST_SIZES["cycles"]
+
+
+def byte_writes(rank):
+    """Bytes the byte-wise write puts: the file, then size/d more."""
+    size = TEST_SIZES["bytes"]
+    return size + size // (2 if rank == 0 else rank + 1)
+
+
+def failure_lines(stderr, rank):
+    return [l for l in stderr.split("\n") if l.startswith("stelvane-mpi: rank %d " % rank)]
+
+
+def without_unable_to_open(lines):
+    return [l for l in lines if l != "Unable to open file"]
+
+
+class Failures(JobTestCase):
+    def assert_rank_failed_everything(self, job, rank, host, scratch, output, reason):
+        prefix = "stelvane-mpi: rank %d (%s): " % (rank, host)
+        self.assertEqual(failure_lines(job.stderr, rank), [
+            prefix + 'file handling through streams failed on "%s": %d of %d cycles failed, first: %s'
+            % (scratch[0], CYCLES, CYCLES, reason),
+            prefix + 'file handling through descriptors failed on "%s": %d of %d cycles failed, first: %s'
+            % (scratch[1], CYCLES, CYCLES, reason),
+            prefix + 'byte-wise write failed on "%s": %d of %d byte writes failed, first: %s'
+            % (scratch[2], byte_writes(rank), byte_writes(rank), reason),
+            prefix + 'byte-wise read failed on "%s": No such file or directory' % scratch[2],
+            prefix + 'block read failed on "%s": No such file or directory' % scratch[2],
+            prefix + 'block write failed on "%s": nothing to write: the block read failed' % output,
+        ])
+
+    def test_unwritable_directory_on_rank_zero(self):
+        job = self.run_job(2, setup={0: READ_ONLY})
+        self.assertEqual(job.rc, 1)
+        self.assert_rank_failed_everything(
+            job, 0, "node0", ["data64-sparc-low.tmp", "data64-sparc-high.tmp", "data64-sparc-single.tmp"],
+            "data64-sparc-single", "Read-only file system")
+        self.assertEqual(failure_lines(job.stderr, 1), [])
+        self.assertRegex(job.stderr, r'stelvane-mpi: the results could not be saved to "%s/results_stelvane_lite'
+                         r'[^"]*@ node0\.txt": Read-only file system' % re.escape(os.path.realpath(self.work)))
+        # The console report is whole; it only says where the file is not.
+        expected = [l for l in expected_report("console", 2, ["node0", "node1"])
+                    if not l.startswith("Results have been saved")]
+        expected.insert(expected.index("The system spent: {N} Secs. to Read:"), "Unable to open file")
+        match_lines(self, job.console, expected, "console")
+        figures = parse_figures(job.console)
+        for measurement in ALL:
+            self.assertTrue(math.isnan(figures.single[measurement][1]), measurement)
+            self.assertFalse(math.isnan(figures.workers[measurement][0][3]), measurement)
+            self.assertTrue(math.isnan(figures.ratio[measurement]), measurement)
+        self.assertEqual(sorted(os.listdir(self.work)), ["data64-sparc-1 @node1", "data64-sparc-1 @node1.tmp"])
+
+    def test_unwritable_directory_on_one_worker(self):
+        hosts = ["node0", "node1", "node2"]
+        job = self.run_job(3, hosts=hosts, setup={2: READ_ONLY})
+        self.assertEqual(job.rc, 1)
+        self.assert_rank_failed_everything(
+            job, 2, "node2", ["data64-sparc-2 @node2.tmp"] * 3, "data64-sparc-2 @node2", "Read-only file system")
+        self.assertEqual(failure_lines(job.stderr, 0) + failure_lines(job.stderr, 1), [])
+        # Worker 2's own console line lands somewhere in rank 0's report.
+        self.assertEqual(job.console.count("Unable to open file"), 1)
+        console = without_unable_to_open(job.console)
+        match_lines(self, console, expected_report("console", 3, hosts, result_path(job)), "console")
+        match_lines(self, job.result_lines(), expected_report("file", 3, hosts), "result file")
+        figures = parse_figures(console)
+        for measurement in ALL:
+            one, two = figures.workers[measurement]
+            self.assertFalse(math.isnan(one[3]), measurement)
+            self.assertTrue(math.isnan(two[3]), measurement)
+            self.assertFalse(math.isnan(figures.single[measurement][1]), measurement)
+            self.assertTrue(math.isnan(figures.total[measurement]), measurement)
+            self.assertTrue(math.isnan(figures.ratio[measurement]), measurement)
+
+    def test_full_file_system(self):
+        # Each rank gets its own 32 KiB file system: the byte-wise file
+        # (64 KiB) does not fit, the empty files of the cycles do.
+        job = self.run_job(2, setup={0: TINY_TMPFS, 1: TINY_TMPFS})
+        self.assertEqual(job.rc, 1)
+        for rank, host, name, output in ((0, "node0", "data64-sparc-single.tmp", "data64-sparc-single"),
+                                         (1, "node1", "data64-sparc-1 @node1.tmp", "data64-sparc-1 @node1")):
+            lines = "\n".join(failure_lines(job.stderr, rank))
+            self.assertRegex(lines, r'byte-wise write failed on "%s": \d+ of %d byte writes failed, first: '
+                             r'No space left on device' % (re.escape(name), byte_writes(rank)))
+            self.assertRegex(lines, r'byte-wise read failed on "%s": the file delivered \d+ and \d+ bytes'
+                             % re.escape(name))
+            self.assertRegex(lines, r'block write failed on "%s": No space left on device' % re.escape(output))
+            self.assertNotIn("file handling", lines)
+        figures = parse_figures(without_unable_to_open(job.console))
+        for measurement in ("bytewise_write", "bytewise_read", "block_write"):
+            self.assertTrue(math.isnan(figures.single[measurement][1]), measurement)
+            self.assertTrue(math.isnan(figures.workers[measurement][0][3]), measurement)
+        for measurement in ("streams", "descriptors"):
+            self.assertFalse(math.isnan(figures.single[measurement][1]), measurement)
+
+    def test_missing_block_input(self):
+        for ranks, rank, name, output in ((1, 0, "data64-sparc-single.tmp", "data64-sparc-single"),
+                                          (3, 2, "data64-sparc-2 @node2.tmp", "data64-sparc-2 @node2")):
+            job = self.run_job(ranks, env={"STELVANE_TEST_REMOVE_BLOCK_INPUT": str(rank)})
+            self.assertEqual(job.rc, 1, job.stderr)
+            self.assertEqual(failure_lines(job.stderr, rank), [
+                'stelvane-mpi: rank %d (node%d): block read failed on "%s": No such file or directory'
+                % (rank, rank, name),
+                'stelvane-mpi: rank %d (node%d): block write failed on "%s": nothing to write: the block read failed'
+                % (rank, rank, output)])
+            hosts = ["node%d" % r for r in range(ranks)]
+            match_lines(self, job.console, expected_report("console", ranks, hosts, result_path(job)), "console")
+            figures = parse_figures(job.console)
+            got = figures.single if rank == 0 else {m: w[rank - 1][2:] for m, w in figures.workers.items()}
+            self.assertTrue(math.isnan(got["block_read"][1]))
+            self.assertTrue(math.isnan(got["block_write"][1]))
+            self.assertFalse(math.isnan(got["bytewise_read"][1]))
+            self.assertFalse(os.path.exists(os.path.join(job.cwd, output)))
+            for leftover in os.listdir(job.cwd):
+                os.remove(os.path.join(job.cwd, leftover))
+
+    def test_processor_name_that_is_no_valid_file_name(self):
+        # Linux lets a hostname hold "/": the worker's scratch names then
+        # point into a directory that does not exist.
+        job = self.run_job(2, hosts=["node0", "bad/name"])
+        self.assertEqual(job.rc, 1)
+        self.assert_rank_failed_everything(
+            job, 1, "bad/name", ["data64-sparc-1 @bad/name.tmp"] * 3, "data64-sparc-1 @bad/name",
+            "No such file or directory")
+        self.assertEqual(failure_lines(job.stderr, 0), [])
+        left = sorted(os.listdir(self.work))
+        self.assertEqual([n for n in left if not n.startswith("results_")],
+                         ["data64-sparc-single", "data64-sparc-single.tmp"])
+
+        # On rank 0 the same name makes the result file impossible.
+        os.mkdir(os.path.join(self.work, "second"))
+        job = self.run_job(2, hosts=["bad/zero", "node1"], cwd=os.path.join(self.work, "second"))
+        self.assertEqual(job.rc, 1)
+        self.assertIn("stelvane-mpi: the results could not be saved to", job.stderr)
+        self.assertIn("No such file or directory", job.stderr)
+        self.assertNotIn("Results have been saved", job.stdout)
+
+    def test_a_worker_killed_mid_run_ends_the_job(self):
+        job = self.run_job(3, setup={1: "(sleep 0.5; kill -KILL $$) &"},
+                           env={"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": "3000"}, timeout=60)
+        self.assertNotEqual(job.rc, 0)
+        self.assertNotIn("Press Enter to Exit.", job.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
