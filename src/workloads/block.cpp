@@ -131,7 +131,7 @@ void block_worker_share() {
                             {&start2[iproc], &end2[iproc], &spent2[iproc], &results2[iproc]},
                             pass_divisor(iproc)};
   BlockData data;
-  measure_blocks(share, bytewise_filename, WorkerBlockName{block_filename, iproc, proc_name}, data,
+  measure_blocks(share, bytewise_filename, WorkerName{format_worker_block_name, block_filename, iproc, proc_name}, data,
                  [] { send_result_report(block_read_measurement); });
   send_result_report(block_write_measurement);
 }

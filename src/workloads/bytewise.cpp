@@ -122,7 +122,7 @@ void bytewise_worker_share() {
                                {&start1[iproc], &end1[iproc], &spent1[iproc], &results1[iproc]},
                                pass_divisor(iproc)};
   iprocs[iproc] = iproc;
-  measure_write(share, WorkerScratchName{bytewise_filename, iproc, proc_name});
+  measure_write(share, WorkerName{format_worker_scratch_name, bytewise_filename, iproc, proc_name});
   send_result_report(bytewise_write_measurement);
   measure_read(share, bytewise_filename);
   send_result_report(bytewise_read_measurement);

@@ -93,7 +93,7 @@ template <class Cycle>
 void worker_share(const FileHandlingWorkload& workload, const Cycle& cycle) {
   const Measurement& m = workload.measurement;
   iprocs[iproc] = iproc;
-  measure_cycles(cycle, WorkerScratchName{workload.worker_name, iproc, proc_name},
+  measure_cycles(cycle, WorkerName{format_worker_scratch_name, workload.worker_name, iproc, proc_name},
                  {&workload.worker_start[iproc], &workload.worker_end[iproc], &m.spent[iproc],
                   &m.results[iproc]},
                  m.what);

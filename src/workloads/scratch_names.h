@@ -32,23 +32,14 @@ struct FixedName {
   const char* text() const { return name; }
 };
 
-struct WorkerScratchName {
+// A worker's name, formatted into `buffer` by `format`.
+struct WorkerName {
+  void (*format)(char* out, std::size_t capacity, int rank, const char* processor);
   char* buffer;  // SCRATCH_NAME_BYTES
   int rank;
   const char* processor;
   const char* operator()() const {
-    format_worker_scratch_name(buffer, SCRATCH_NAME_BYTES, rank, processor);
-    return buffer;
-  }
-  const char* text() const { return buffer; }
-};
-
-struct WorkerBlockName {
-  char* buffer;  // SCRATCH_NAME_BYTES
-  int rank;
-  const char* processor;
-  const char* operator()() const {
-    format_worker_block_name(buffer, SCRATCH_NAME_BYTES, rank, processor);
+    format(buffer, SCRATCH_NAME_BYTES, rank, processor);
     return buffer;
   }
   const char* text() const { return buffer; }

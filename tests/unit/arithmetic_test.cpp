@@ -44,10 +44,8 @@ TEST(ScratchNames, CarryRankAndProcessorName) {
   // Deliberately too small: the name is cut, never written past the buffer.
   char small[16];
   const std::string long_name(40, 'n');
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-truncation"
-  format_worker_scratch_name(small, sizeof small, 3, long_name.c_str());
-#pragma GCC diagnostic pop
+  volatile std::size_t capacity = sizeof small;  // hidden from the compiler's own truncation warning
+  format_worker_scratch_name(small, capacity, 3, long_name.c_str());
   EXPECT_EQ(std::string(small).size(), sizeof small - 1);  // bounded, terminated
 }
 

@@ -1,0 +1,323 @@
+#include "result_parser.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "report.h"
+#include "workloads/layouts.h"
+
+const MeasurementInfo MEASUREMENTS[MEASUREMENT_COUNT] = {
+    {"streams", "File handling through streams", "files/s"},
+    {"descriptors", "File handling through descriptors", "files/s"},
+    {"bytewise_write", "Byte-wise write", "accesses/s"},
+    {"bytewise_read", "Byte-wise read", "accesses/s"},
+    {"block_read", "Block read", "bytes/s"},
+    {"block_write", "Block write", "bytes/s"},
+};
+
+namespace {
+
+enum MeasurementIndex { STREAMS, DESCRIPTORS, BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_READ, BLOCK_WRITE };
+
+// Stand-ins the layouts print where a line holds a value: every number
+// prints as "nan", a rank label as RANK_MARK, a processor name as NAME_MARK.
+const double NUMBER_MARK = NAN;
+constexpr int RANK_MARK = INT_MAX;
+const std::string NAME_MARK = "\x01";
+
+// What the number of a line is.
+enum class Field {
+  none, rank0_seconds, rank0_figure, worker_seconds, worker_figure, total, improvement, average, checked_only
+};
+
+// One piece of an expected line: literal text, or a value.
+struct Piece {
+  enum Kind { literal, number, rank, name } kind;
+  std::string text;
+};
+
+struct ExpectedLine {
+  std::vector<Piece> pieces;
+  std::string shown;  // the line as an error message shows it
+  int measurement = -1;
+  Field field = Field::none;
+  double scale = 1.0;  // printed value x scale = stored figure
+  int worker = 0;      // rank of the worker whose line it is
+};
+
+std::vector<Piece> pieces_of(const std::string& line, std::string& shown) {
+  static const std::string rank_text = std::to_string(RANK_MARK);
+  std::vector<Piece> pieces;
+  std::string literal;
+  auto flush = [&] {
+    if (!literal.empty()) pieces.push_back({Piece::literal, literal});
+    literal.clear();
+  };
+  for (std::size_t i = 0; i < line.size();) {
+    if (line.compare(i, 3, "nan") == 0) {
+      flush();
+      pieces.push_back({Piece::number, ""});
+      shown += "{number}";
+      i += 3;
+    } else if (line.compare(i, rank_text.size(), rank_text) == 0) {
+      flush();
+      pieces.push_back({Piece::rank, ""});
+      shown += "{rank}";
+      i += rank_text.size();
+    } else if (line.compare(i, NAME_MARK.size(), NAME_MARK) == 0) {
+      flush();
+      pieces.push_back({Piece::name, ""});
+      shown += "{node}";
+      i += NAME_MARK.size();
+    } else {
+      literal += line[i];
+      shown += line[i];
+      ++i;
+    }
+  }
+  flush();
+  return pieces;
+}
+
+// The expected lines of a result file, built block by block in the order the
+// benchmark writes them.
+class Grammar {
+ public:
+  std::vector<ExpectedLine> lines;
+
+  // Adds a block's result-file lines; fields[i] says what line i holds.
+  void add(const ReportBlock& block, int measurement = -1, std::vector<Field> fields = {},
+           std::vector<double> scales = {}, int worker = 0) {
+    for (std::size_t i = 0; i < block.file.size(); ++i) {
+      ExpectedLine expected;
+      expected.pieces = pieces_of(block.file[i], expected.shown);
+      expected.measurement = measurement;
+      expected.field = i < fields.size() ? fields[i] : Field::none;
+      expected.scale = i < scales.size() ? scales[i] : 1.0;
+      expected.worker = worker;
+      lines.push_back(std::move(expected));
+    }
+  }
+};
+
+constexpr double MILLIONS = MILLION;
+constexpr double MEGABYTES = 1.0 / (MB_FACTOR * MB_FACTOR);
+using F = Field;
+
+void single_file_handling(Grammar& g, int m, const char* console_title, const char* title) {
+  g.add(title_block(console_title, title));
+  g.add(file_handling_single_lines(NUMBER_MARK, NUMBER_MARK), m, {F::rank0_seconds, F::rank0_figure});
+}
+
+void single_transfer(Grammar& g, int m, const char* suffix) {
+  g.add(transfer_single_lines(NUMBER_MARK, NUMBER_MARK, suffix), m,
+        {F::rank0_seconds, F::rank0_figure, F::checked_only}, {1.0, MILLIONS, MEGABYTES});
+}
+
+void workers_of(Grammar& g, int ranks, int m, WorkerLines layout, const char* suffix, bool transfer) {
+  for (int worker = 1; worker < ranks; ++worker)
+    g.add(layout(RANK_MARK, NAME_MARK, NUMBER_MARK, NUMBER_MARK, suffix), m,
+          {F::worker_seconds, F::worker_figure, F::checked_only},
+          {1.0, transfer ? MILLIONS : 1.0, MEGABYTES}, worker);
+}
+
+void file_handling_summary_of(Grammar& g, int m) {
+  g.add(file_handling_summary(NUMBER_MARK, 1.0, NUMBER_MARK), m,
+        {F::none, F::total, F::improvement, F::none, F::average});
+}
+
+void transfer_summary_of(Grammar& g, const TransferSummaryLayout& layout, int write, int read) {
+  ReportBlock summary = transfer_summary(layout, {NUMBER_MARK, 1.0, NUMBER_MARK, NUMBER_MARK, 1.0, NUMBER_MARK});
+  const int before = layout.blank_lines_before;
+  for (std::size_t i = 0; i < summary.file.size(); ++i) {
+    const int at = static_cast<int>(i) - before;
+    ReportBlock one;
+    one.file = {summary.file[i]};
+    // After the blank lines: write total, its MB, its ratio, read total, its
+    // MB, its ratio, a blank line, the write average and the read average.
+    switch (at) {
+      case 0: g.add(one, write, {F::total}, {MILLIONS}); break;
+      case 1: g.add(one, write, {F::checked_only}); break;
+      case 2: g.add(one, write, {F::improvement}); break;
+      case 3: g.add(one, read, {F::total}, {MILLIONS}); break;
+      case 4: g.add(one, read, {F::checked_only}); break;
+      case 5: g.add(one, read, {F::improvement}); break;
+      case 7: g.add(one, write, {F::average}, {MEGABYTES}); break;
+      case 8: g.add(one, read, {F::average}, {MEGABYTES}); break;
+      default: g.add(one);
+    }
+  }
+}
+
+const TransferSummaryLayout BYTEWISE_SUMMARY = {2, "low", " MB/sec.", "  MB/sec.", 2};
+const TransferSummaryLayout BLOCK_SUMMARY = {1, "high", "  MB/sec.", "  MB/sec.", 0};
+
+Grammar grammar_for(int ranks) {
+  Grammar g;
+  g.add(banner(ranks));
+  g.add(ReportBlock().both("Force to be single thread.").both(""));
+  single_file_handling(g, STREAMS, "Power of Handling Files -- Lower", "Power of Handling Files -- Lower");
+  single_file_handling(g, DESCRIPTORS, "Power of Handling Files -- Hihger", "Power of Handling Files -- Higher");
+  g.add(ReportBlock().both(BYTEWISE_HEADING).both(""));
+  single_transfer(g, BYTEWISE_WRITE, " Secs. to Write.");
+  single_transfer(g, BYTEWISE_READ, " Secs. to Read:");
+  g.add(ReportBlock().both(""));
+  g.add(ReportBlock().both(BLOCK_HEADING).both(""));
+  single_transfer(g, BLOCK_READ, " Secs. to Read:");
+  single_transfer(g, BLOCK_WRITE, " Secs. to Write.");
+  g.add(ReportBlock().both("").both(""));
+  if (ranks > 1) {
+    g.add(multi_rank_heading("Power of Handling Files -- Lower"));
+    workers_of(g, ranks, STREAMS, file_handling_worker_lines, " Secs.", false);
+    file_handling_summary_of(g, STREAMS);
+    g.add(title_block("Power of Handling Files -- Higher", "Power of Handling Files -- Higher"));
+    workers_of(g, ranks, DESCRIPTORS, file_handling_worker_lines, " Secs.", false);
+    file_handling_summary_of(g, DESCRIPTORS);
+    g.add(multi_rank_heading(BYTEWISE_HEADING));
+    workers_of(g, ranks, BYTEWISE_WRITE, transfer_worker_lines, " Secs. to Write.", true);
+    workers_of(g, ranks, BYTEWISE_READ, transfer_worker_lines, " Secs. to Read.", true);
+    transfer_summary_of(g, BYTEWISE_SUMMARY, BYTEWISE_WRITE, BYTEWISE_READ);
+    g.add(multi_rank_heading(BLOCK_HEADING));
+    workers_of(g, ranks, BLOCK_READ, transfer_worker_lines, " Secs. to Read.", true);
+    workers_of(g, ranks, BLOCK_WRITE, transfer_worker_lines, " Secs. to Write.", true);
+    transfer_summary_of(g, BLOCK_SUMMARY, BLOCK_WRITE, BLOCK_READ);
+  }
+  g.add(ReportBlock().both("").both(""));
+  return g;
+}
+
+// What one line gave: its number, rank label and node name where it has them.
+struct Matched {
+  double number = NO_FIGURE;
+  int rank = -1;
+  std::string name;
+};
+
+std::optional<Matched> match(const ExpectedLine& expected, const std::string& line) {
+  Matched found;
+  std::size_t at = 0;
+  const auto& pieces = expected.pieces;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& piece = pieces[i];
+    const std::string* next = i + 1 < pieces.size() && pieces[i + 1].kind == Piece::literal ? &pieces[i + 1].text
+                                                                                           : nullptr;
+    if (piece.kind == Piece::literal) {
+      if (line.compare(at, piece.text.size(), piece.text) != 0) return std::nullopt;
+      at += piece.text.size();
+    } else if (piece.kind == Piece::name) {
+      // A node name may hold blanks and "@": it ends where the last
+      // occurrence of the text after it begins.
+      const std::size_t end = next ? line.rfind(*next) : line.size();
+      if (end == std::string::npos || end < at) return std::nullopt;
+      found.name = line.substr(at, end - at);
+      at = end;
+    } else {
+      const std::size_t end = line.find(' ', at);
+      const std::string token = line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+      at += token.size();
+      if (piece.kind == Piece::rank) {
+        if (token.empty() || token.find_first_not_of("0123456789") != std::string::npos || token.size() > 9)
+          return std::nullopt;
+        found.rank = std::atoi(token.c_str());
+      } else if (!parse_report_number(token, found.number)) {
+        return std::nullopt;
+      }
+    }
+  }
+  if (at != line.size()) return std::nullopt;
+  return found;
+}
+
+void store(ResultFile& file, const ExpectedLine& expected, const Matched& found) {
+  if (expected.measurement < 0) return;
+  MeasurementFigures& m = file.measurements[expected.measurement];
+  const double value = found.number * expected.scale;
+  switch (expected.field) {
+    case Field::rank0_seconds: m.rank0_seconds = value; break;
+    case Field::rank0_figure: m.rank0_figure = value; break;
+    case Field::worker_seconds: m.workers.push_back({found.rank, found.name, value, NO_FIGURE}); break;
+    case Field::worker_figure: m.workers.back().figure = value; break;
+    case Field::total: m.total = value; break;
+    case Field::improvement: m.improvement = value; break;
+    case Field::average: m.average = value; break;
+    case Field::none:
+    case Field::checked_only: break;
+  }
+}
+
+// A line as an error message may show it: control and non-ASCII bytes as
+// \xNN, and no more than 200 characters of it.
+std::string shown_safely(const std::string& line) {
+  std::string shown;
+  for (unsigned char c : line.substr(0, 200)) {
+    if (c >= 0x20 && c < 0x7f) {
+      shown += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    }
+  }
+  return line.size() > 200 ? shown + "..." : shown;
+}
+
+std::string where(const std::string& source, std::size_t line_number) {
+  return source + ":" + std::to_string(line_number);
+}
+
+// The rank count, from the third line ("Thread(s): N").
+int rank_count(const std::vector<std::string>& lines, const std::string& source) {
+  const std::string prefix = "Thread(s): ";
+  if (lines.size() < 3 || lines[2].compare(0, prefix.size(), prefix) != 0)
+    throw ParseError(where(source, 3) + ": expected \"Thread(s): {ranks}\"" +
+                     (lines.size() < 3 ? ", the file ends before it" : ", found \"" + shown_safely(lines[2]) + "\""));
+  const std::string count = lines[2].substr(prefix.size());
+  if (count.empty() || count.size() > 9 || count.find_first_not_of("0123456789") != std::string::npos ||
+      std::atoi(count.c_str()) < 1 || std::atoi(count.c_str()) > MAX_RANKS)
+    throw ParseError(where(source, 3) + ": expected a rank count from 1 to " + std::to_string(MAX_RANKS) +
+                     ", found \"" + shown_safely(lines[2]) + "\"");
+  return std::atoi(count.c_str());
+}
+
+}  // namespace
+
+bool parse_report_number(const std::string& text, double& value) {
+  if (text.empty() || text.size() > 32) return false;
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size()) return false;
+  char printed[64];
+  std::snprintf(printed, sizeof printed, "%g", value);
+  return text == printed;
+}
+
+ResultFile parse_result_file(std::istream& in, const std::string& source) {
+  std::vector<std::string> lines;
+  for (std::string text; std::getline(in, text);) lines.push_back(text);
+  if (lines.empty()) throw ParseError(source + ": the file is empty");
+
+  ResultFile file;
+  file.source = source;
+  file.ranks = rank_count(lines, source);
+  const Grammar grammar = grammar_for(file.ranks);
+  for (std::size_t i = 0; i < grammar.lines.size(); ++i) {
+    const ExpectedLine& expected = grammar.lines[i];
+    if (i == lines.size()) {
+      file.truncation = "the file ends after line " + std::to_string(i) + "; next expected \"" + expected.shown + "\"";
+      return file;
+    }
+    const std::optional<Matched> found = match(expected, lines[i]);
+    if (!found || (expected.worker != 0 && found->rank != -1 && found->rank != expected.worker))
+      throw ParseError(where(source, i + 1) + ": expected \"" + expected.shown + "\"" +
+                       (expected.worker ? " for rank " + std::to_string(expected.worker) : "") + ", found \"" +
+                       shown_safely(lines[i]) + "\"");
+    store(file, expected, *found);
+  }
+  if (lines.size() > grammar.lines.size())
+    throw ParseError(where(source, grammar.lines.size() + 1) + ": expected the end of the file, found \"" +
+                     shown_safely(lines[grammar.lines.size()]) + "\"");
+  file.complete = true;
+  return file;
+}

@@ -1,0 +1,62 @@
+// Reads a benchmark result file back into figures. The grammar is the
+// benchmark's own line layout: the expected lines are built by the same
+// layout functions that write them, with numbers, names and rank labels left
+// open, so the reader and the writer cannot drift apart.
+#pragma once
+
+#include <cmath>
+#include <istream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+inline constexpr int MEASUREMENT_COUNT = 6;
+
+struct MeasurementInfo {
+  const char* key;    // streams, descriptors, bytewise_write, ...
+  const char* title;  // for people
+  const char* unit;   // files/s, accesses/s, bytes/s
+};
+// In the order in which the benchmark runs and reports them.
+extern const MeasurementInfo MEASUREMENTS[MEASUREMENT_COUNT];
+
+inline constexpr double NO_FIGURE = NAN;
+
+struct WorkerFigures {
+  int rank = 0;
+  std::string node;
+  double seconds = NO_FIGURE;
+  double figure = NO_FIGURE;  // units per second; NaN when the measurement failed
+};
+
+struct MeasurementFigures {
+  double rank0_seconds = NO_FIGURE;  // rank 0 alone
+  double rank0_figure = NO_FIGURE;
+  std::vector<WorkerFigures> workers;  // in rank order
+  double total = NO_FIGURE;            // cluster total, with workers only
+  double improvement = NO_FIGURE;      // total / rank 0's figure
+  double average = NO_FIGURE;          // total / workers
+};
+
+struct ResultFile {
+  std::string source;  // file name, or "-" for standard input
+  int ranks = 0;
+  MeasurementFigures measurements[MEASUREMENT_COUNT];
+  bool complete = false;
+  std::string truncation;  // when not complete: where the file stops
+};
+
+// A line that is not what the layout allows: names the file, the line
+// number and what was expected.
+class ParseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a whole result file. A file that stops part way (a run that was
+// stopped) is returned with complete == false and what it did contain.
+ResultFile parse_result_file(std::istream& in, const std::string& source);
+
+// Parses a number exactly as the benchmark's streams print it (six
+// significant digits, %g style, nan and inf included); false otherwise.
+bool parse_report_number(const std::string& text, double& value);

@@ -1,0 +1,186 @@
+"""stelvane-report on result files written by the real program: figures read
+back exactly, every malformed file refused with its line, slow and failed
+nodes found, and the HTML page rendered by headless Chromium."""
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import BIN_DIR, JobTestCase, parse_figures
+
+REPORT = os.environ.get("STELVANE_REPORT_BIN", os.path.join(BIN_DIR, "report", "stelvane-report"))
+KEYS = ("streams", "descriptors", "bytewise_write", "bytewise_read", "block_read", "block_write")
+# Names with blanks and "@", which the reader must take whole.
+HOSTS = ["zero", "node one", "n@2", "node-three", "four"]
+READ_ONLY = 'd=$(pwd) && mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" && cd "$d"'
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync"]
+
+
+def report(*args, stdin=None):
+    return subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, timeout=60)
+
+
+def same(a, b):
+    return a == b or (a is None and b != b)  # JSON null stands for nan
+
+
+class ReportTool(JobTestCase):
+    def result_file(self, ranks, hosts=HOSTS, **options):
+        folder = tempfile.mkdtemp(dir=self.work)
+        job = self.run_job(ranks, hosts=hosts[:ranks], cwd=folder, **options)
+        [path] = job.result_files()
+        return job, path
+
+    def test_reads_back_every_figure_of_real_files(self):
+        for ranks in (1, 2, 4):
+            job, path = self.result_file(ranks)
+            self.assertEqual(job.rc, 0, job.stderr)
+            expected = parse_figures(job.result_lines())
+            done = report("--json", path)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            document = json.loads(done.stdout)
+            self.assertEqual((document["ranks"], document["complete"]), (ranks, True))
+            for key, measurement in zip(KEYS, document["measurements"]):
+                self.assertEqual(measurement["key"], key)
+                seconds, figure = expected.single[key]
+                self.assertEqual(measurement["rank0"]["seconds"], seconds)
+                self.assertAlmostEqual(measurement["rank0"]["figure"], figure, delta=abs(figure) * 1e-12)
+                self.assertEqual([(w["rank"], w["node"], w["seconds"]) for w in measurement["workers"]],
+                                 [(r, n, s) for r, n, s, _ in expected.workers.get(key, [])])
+                if ranks == 1:
+                    self.assertIsNone(measurement["cluster"])
+                else:
+                    self.assertAlmostEqual(measurement["cluster"]["total"], expected.total[key],
+                                           delta=expected.total[key] * 1e-12)
+                    self.assertEqual(measurement["cluster"]["improvement"], expected.ratio[key])
+            csv = report("--csv", path)
+            self.assertEqual(csv.returncode, 0, csv.stderr)
+            rows = csv.stdout.splitlines()
+            self.assertEqual(rows[0], "file,ranks,measurement,unit,rank,node,role,seconds,figure,slow,failed")
+            self.assertEqual(len(rows), 1 + 6 * ranks)
+            text = report(path)
+            self.assertEqual(text.returncode, 0, text.stderr)
+            self.assertIn("File handling through streams (files/s)", text.stdout)
+
+    def test_several_files_and_standard_input(self):
+        _, one = self.result_file(1)
+        _, two = self.result_file(2)
+        with open(two) as f:
+            done = report("--json", one, "-", stdin=f.read())
+        self.assertEqual(done.returncode, 0, done.stderr)
+        document = json.loads(done.stdout)
+        self.assertEqual([d["ranks"] for d in document], [1, 2])
+        self.assertEqual(document[1]["file"], "-")
+
+    def test_malformed_files_are_refused_with_their_line(self):
+        _, path = self.result_file(2)
+        with open(path) as f:
+            lines = f.read().split("\n")[:-1]
+        spent = lines.index(next(l for l in lines if l.startswith("The system spent:")))
+
+        def refused(name, content, status, *expected):
+            bad = os.path.join(self.work, name)
+            with open(bad, "wb") as f:
+                f.write(content if isinstance(content, bytes) else content.encode())
+            done = report(bad)
+            self.assertEqual(done.returncode, status, (name, done.stdout, done.stderr))
+            for text in expected:
+                self.assertIn(text, done.stderr, name)
+            return done
+
+        changed = list(lines)
+        changed[spent] = changed[spent].replace("Secs.", "Secz.")
+        refused("changed.txt", "\n".join(changed) + "\n", 1,
+                "changed.txt:%d: expected \"The system spent: {number} Secs.\", found \"%s\"" % (spent + 1, changed[spent]))
+        missing = lines[:spent] + lines[spent + 1:]
+        refused("missing.txt", "\n".join(missing) + "\n", 1, "missing.txt:%d: expected" % (spent + 1))
+        worker = lines.index(next(l for l in lines if l.startswith("Thread:1 @")))
+        relabelled = list(lines)
+        relabelled[worker] = relabelled[worker].replace("Thread:1 @", "Thread:7 @")
+        refused("relabelled.txt", "\n".join(relabelled) + "\n", 1, "relabelled.txt:%d:" % (worker + 1), "for rank 1")
+        refused("extra.txt", "\n".join(lines) + "\nmore\n", 1, "extra.txt:%d: expected the end of the file" % (len(lines) + 1))
+        refused("empty.txt", "", 1, "empty.txt: the file is empty")
+        refused("binary.bin", bytes(range(256)) * 8, 1, "binary.bin:")
+        truncated = refused("truncated.txt", "\n".join(lines[:spent + 2]) + "\n", 3,
+                            "truncated.txt is truncated: the file ends after line %d" % (spent + 2))
+        self.assertIn("TRUNCATED", truncated.stdout)
+        self.assertRegex(truncated.stdout, r"File handling through streams \(files/s\)\n    rank 0 alone: [0-9.e+]+\n")
+        self.assertIn("rank 0 alone: nan", truncated.stdout)  # what it never reached
+
+    def slow_and_failed_run(self):
+        """A real 5-rank file in which rank 3 could not write (nan), with the
+        other workers' figures set to fixed values and rank 1's a hundredth
+        of them, so that which node is slow does not depend on this machine."""
+        job, path = self.result_file(5, setup={3: READ_ONLY})
+        self.assertEqual(job.rc, 1)
+        with open(path) as f:
+            lines = f.read().split("\n")
+        rate = re.compile(r"^(Thread:(\d+) @.* (?:The system could process|It was:) )(\S+)( .*)$")
+        for i, line in enumerate(lines):
+            found = rate.match(line)
+            if found and found.group(3) != "nan":
+                lines[i] = found.group(1) + ("1000" if found.group(2) == "1" else "100000") + found.group(4)
+        with open(path, "w") as f:
+            f.write("\n".join(lines))
+        return job, path
+
+    def test_slow_and_failed_nodes(self):
+        _, path = self.slow_and_failed_run()
+        done = report("--json", path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        for measurement in json.loads(done.stdout)["measurements"]:
+            self.assertEqual(measurement["slow_ranks"], [1], measurement["key"])
+            self.assertEqual(measurement["failed_ranks"], [3], measurement["key"])
+        text = report(path).stdout
+        self.assertIn("slow: Thread:1 @node one (", text)
+        self.assertIn("failed: Thread:3 @node-three", text)
+
+    def test_html_page_renders_one_chart_per_measurement_and_one_bar_per_worker(self):
+        chromium = shutil.which("chromium")
+        self.assertIsNotNone(chromium, "chromium is not installed")
+        _, path = self.slow_and_failed_run()
+        page = os.path.join(self.work, "report.html")
+        done = report("--html", page, path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(page) as f:
+            html = f.read()
+        self.assertNotRegex(html, r"<script|\ssrc=|\shref=|@import|url\(")  # self-contained
+        profile = tempfile.mkdtemp(dir=self.work)
+        url = "file://" + page
+        common = CHROMIUM_FLAGS + ["--user-data-dir=" + profile, "--enable-logging=stderr", "--v=0"]
+        dom = subprocess.run([chromium] + common + ["--dump-dom", url], capture_output=True, text=True, timeout=120)
+        self.assertEqual(dom.returncode, 0, dom.stderr)
+        charts = re.findall(r'<svg class="chart" data-measurement="(\w+)".*?</svg>', dom.stdout, re.S)
+        self.assertEqual(charts, list(KEYS))
+        for chart in re.findall(r'<svg class="chart".*?</svg>', dom.stdout, re.S):
+            bars = re.findall(r'<rect class="bar([^"]*)" data-rank="(\d+)"', chart)
+            self.assertEqual([int(rank) for _, rank in bars], [1, 2, 3, 4])
+            self.assertEqual([cls.strip() for cls, _ in bars], ["slow", "", "failed", ""])
+            self.assertEqual(chart.count('class="rank0"'), 1)
+        self.assertNotRegex(dom.stderr, r"CONSOLE.*(Error|error)|Uncaught")
+        shot = os.path.join(self.work, "report.png")
+        subprocess.run([chromium] + common + ["--screenshot=" + shot, "--window-size=1200,2400", url],
+                       capture_output=True, timeout=120, check=True)
+        with open(shot, "rb") as f:
+            png = f.read()
+        self.assertEqual(png[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertGreater(len(png), 20000)
+
+    def test_command_line(self):
+        self.assertEqual(report().returncode, 2)
+        self.assertEqual(report("--json", "--csv", "x").returncode, 2)
+        self.assertEqual(report("--bogus", "x").returncode, 2)
+        self.assertEqual(report("/nonexistent/file").returncode, 1)
+        helped = report("--help")
+        self.assertEqual(helped.returncode, 0)
+        self.assertIn("3.5 robust z-scores", helped.stdout)
+        version = report("--version")
+        self.assertEqual((version.returncode, version.stdout.strip()), (0, "1.0.0"))
+
+
+if __name__ == "__main__":
+    unittest.main()
