@@ -24,7 +24,7 @@ class Exchange(JobTestCase):
         check_successful_run(self, job, 4, [node] * 4)
 
     def test_a_slow_worker_is_still_reported_in_rank_order_with_its_own_figures(self):
-        delay = 0.8
+        delay = 1.5  # well above what any measurement takes at test size
         job = self.run_job(4, env={"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": str(int(delay * 1000))})
         check_successful_run(self, job, 4, ["node0", "node1", "node2", "node3"])
         figures = parse_figures(job.console)
