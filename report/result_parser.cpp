@@ -27,9 +27,11 @@ const double NUMBER_MARK = NAN;
 constexpr int RANK_MARK = INT_MAX;
 const std::string NAME_MARK = "\x01";
 
-// What the number of a line is.
+// What the number of a line is. format_only: a figure the line repeats in
+// other units (MB/s); it must be a number in the report's format, and is not
+// stored.
 enum class Field {
-  none, rank0_seconds, rank0_figure, worker_seconds, worker_figure, total, improvement, average, checked_only
+  none, rank0_seconds, rank0_figure, worker_seconds, worker_figure, total, improvement, average, format_only
 };
 
 // One piece of an expected line: literal text, or a value.
@@ -113,13 +115,13 @@ void single_file_handling(Grammar& g, int m, const char* console_title, const ch
 
 void single_transfer(Grammar& g, int m, const char* suffix) {
   g.add(transfer_single_lines(NUMBER_MARK, NUMBER_MARK, suffix), m,
-        {F::rank0_seconds, F::rank0_figure, F::checked_only}, {1.0, MILLIONS, MEGABYTES});
+        {F::rank0_seconds, F::rank0_figure, F::format_only}, {1.0, MILLIONS, MEGABYTES});
 }
 
 void workers_of(Grammar& g, int ranks, int m, WorkerLines layout, const char* suffix, bool transfer) {
   for (int worker = 1; worker < ranks; ++worker)
     g.add(layout(RANK_MARK, NAME_MARK, NUMBER_MARK, NUMBER_MARK, suffix), m,
-          {F::worker_seconds, F::worker_figure, F::checked_only},
+          {F::worker_seconds, F::worker_figure, F::format_only},
           {1.0, transfer ? MILLIONS : 1.0, MEGABYTES}, worker);
 }
 
@@ -139,10 +141,10 @@ void transfer_summary_of(Grammar& g, const TransferSummaryLayout& layout, int wr
     // MB, its ratio, a blank line, the write average and the read average.
     switch (at) {
       case 0: g.add(one, write, {F::total}, {MILLIONS}); break;
-      case 1: g.add(one, write, {F::checked_only}); break;
+      case 1: g.add(one, write, {F::format_only}); break;
       case 2: g.add(one, write, {F::improvement}); break;
       case 3: g.add(one, read, {F::total}, {MILLIONS}); break;
-      case 4: g.add(one, read, {F::checked_only}); break;
+      case 4: g.add(one, read, {F::format_only}); break;
       case 5: g.add(one, read, {F::improvement}); break;
       case 7: g.add(one, write, {F::average}, {MEGABYTES}); break;
       case 8: g.add(one, read, {F::average}, {MEGABYTES}); break;
@@ -151,15 +153,12 @@ void transfer_summary_of(Grammar& g, const TransferSummaryLayout& layout, int wr
   }
 }
 
-const TransferSummaryLayout BYTEWISE_SUMMARY = {2, "low", " MB/sec.", "  MB/sec.", 2};
-const TransferSummaryLayout BLOCK_SUMMARY = {1, "high", "  MB/sec.", "  MB/sec.", 0};
-
 Grammar grammar_for(int ranks) {
   Grammar g;
   g.add(banner(ranks));
   g.add(ReportBlock().both("Force to be single thread.").both(""));
-  single_file_handling(g, STREAMS, "Power of Handling Files -- Lower", "Power of Handling Files -- Lower");
-  single_file_handling(g, DESCRIPTORS, "Power of Handling Files -- Hihger", "Power of Handling Files -- Higher");
+  single_file_handling(g, STREAMS, STREAMS_TITLE, STREAMS_TITLE);
+  single_file_handling(g, DESCRIPTORS, DESCRIPTORS_SINGLE_CONSOLE_TITLE, DESCRIPTORS_TITLE);
   g.add(ReportBlock().both(BYTEWISE_HEADING).both(""));
   single_transfer(g, BYTEWISE_WRITE, " Secs. to Write.");
   single_transfer(g, BYTEWISE_READ, " Secs. to Read:");
@@ -169,10 +168,10 @@ Grammar grammar_for(int ranks) {
   single_transfer(g, BLOCK_WRITE, " Secs. to Write.");
   g.add(ReportBlock().both("").both(""));
   if (ranks > 1) {
-    g.add(multi_rank_heading("Power of Handling Files -- Lower"));
+    g.add(multi_rank_heading(STREAMS_TITLE));
     workers_of(g, ranks, STREAMS, file_handling_worker_lines, " Secs.", false);
     file_handling_summary_of(g, STREAMS);
-    g.add(title_block("Power of Handling Files -- Higher", "Power of Handling Files -- Higher"));
+    g.add(title_block(DESCRIPTORS_TITLE, DESCRIPTORS_TITLE));
     workers_of(g, ranks, DESCRIPTORS, file_handling_worker_lines, " Secs.", false);
     file_handling_summary_of(g, DESCRIPTORS);
     g.add(multi_rank_heading(BYTEWISE_HEADING));
@@ -243,7 +242,7 @@ void store(ResultFile& file, const ExpectedLine& expected, const Matched& found)
     case Field::improvement: m.improvement = value; break;
     case Field::average: m.average = value; break;
     case Field::none:
-    case Field::checked_only: break;
+    case Field::format_only: break;
   }
 }
 

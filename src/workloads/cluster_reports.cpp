@@ -6,9 +6,6 @@
 
 namespace {
 
-const TransferSummaryLayout BYTEWISE_SUMMARY = {2, "low", " MB/sec.", "  MB/sec.", 2};
-const TransferSummaryLayout BLOCK_SUMMARY = {1, "high", "  MB/sec.", "  MB/sec.", 0};
-
 TransferTotals totals_of(const Measurement& write, const Measurement& read) {
   return {*write.total, *write.single, *write.average, *read.total, *read.single, *read.average};
 }

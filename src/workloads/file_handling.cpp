@@ -73,12 +73,12 @@ struct FileHandlingWorkload {
 };
 
 const FileHandlingWorkload streams = {
-    "Power of Handling Files -- Lower", "Power of Handling Files -- Lower", STREAMS_SINGLE_SCRATCH,
+    STREAMS_TITLE, STREAMS_TITLE, STREAMS_SINGLE_SCRATCH,
     {&start_single_x, &end_single_x, &spent_single_x, &result_single_x},
     streams_measurement, start_x, end_x, filename};
 
 const FileHandlingWorkload descriptors = {
-    "Power of Handling Files -- Hihger", "Power of Handling Files -- Higher", DESCRIPTORS_SINGLE_SCRATCH,
+    DESCRIPTORS_SINGLE_CONSOLE_TITLE, DESCRIPTORS_TITLE, DESCRIPTORS_SINGLE_SCRATCH,
     {&start_single_x1, &end_single_x1, &spent_single_x1, &result_single_x1},
     descriptors_measurement, start_xx, end_xx, filenamex};
 

@@ -18,6 +18,12 @@ ReportBlock file_handling_worker_lines(int rank, const std::string& name, double
                                        double files_per_second, const char* spent_suffix);
 ReportBlock file_handling_summary(double cluster_total, double single_process_figure, double average);
 
+// Titles of the two file-handling workloads; rank 0's console spells the
+// descriptor title of its single-process phase its own way.
+inline constexpr const char* STREAMS_TITLE = "Power of Handling Files -- Lower";
+inline constexpr const char* DESCRIPTORS_TITLE = "Power of Handling Files -- Higher";
+inline constexpr const char* DESCRIPTORS_SINGLE_CONSOLE_TITLE = "Power of Handling Files -- Hihger";
+
 // Headings of the two transfer workloads.
 inline constexpr const char* BYTEWISE_HEADING = "Low writing and reading speeds:";
 inline constexpr const char* BLOCK_HEADING = "High writing and reading speeds:";
@@ -41,6 +47,9 @@ struct TransferTotals {
   double read_total, read_single, read_average;
 };
 ReportBlock transfer_summary(const TransferSummaryLayout& layout, const TransferTotals& totals);
+
+inline constexpr TransferSummaryLayout BYTEWISE_SUMMARY = {2, "low", " MB/sec.", "  MB/sec.", 2};
+inline constexpr TransferSummaryLayout BLOCK_SUMMARY = {1, "high", "  MB/sec.", "  MB/sec.", 0};
 
 // "Millions" figures, and "MB/sec." figures in units of 1,048,576 per second.
 inline double in_millions(double rate) { return rate / MILLION; }

@@ -52,9 +52,8 @@ TEST(TransferLayout, WorkerRateLineSaysAccessOnTheConsoleAndAccessesInTheFile) {
 }
 
 TEST(TransferLayout, ByteWiseSummary) {
-  const TransferSummaryLayout bytewise = {2, "low", " MB/sec.", "  MB/sec.", 2};
   const double mb = 1048576.0;
-  const ReportBlock block = transfer_summary(bytewise, {6 * mb, 2 * mb, 3 * mb, 4 * mb, 4 * mb, 2 * mb});
+  const ReportBlock block = transfer_summary(BYTEWISE_SUMMARY, {6 * mb, 2 * mb, 3 * mb, 4 * mb, 4 * mb, 2 * mb});
   const Lines expected = {"", "",
                           "Overall, It was: 6.29146 Millions Accesses/sec.to Write",
                           "Conventionally, total writing speed was: 6 MB/sec.",
@@ -72,10 +71,9 @@ TEST(TransferLayout, ByteWiseSummary) {
 
 TEST(TransferLayout, BlockSummaryOfThreeWorkers) {
   // Workers read at 1, 2 and 3 MiB/s: the read total shows 6, the average 2.
-  const TransferSummaryLayout block_layout = {1, "high", "  MB/sec.", "  MB/sec.", 0};
   const double mb = 1048576.0;
   const ReportBlock block =
-      transfer_summary(block_layout, {3 * mb, 1 * mb, 1 * mb, 6 * mb, 3 * mb, 2 * mb});
+      transfer_summary(BLOCK_SUMMARY, {3 * mb, 1 * mb, 1 * mb, 6 * mb, 3 * mb, 2 * mb});
   const Lines expected = {"",
                           "Overall, It was: 3.14573 Millions Accesses/sec.to Write",
                           "Conventionally, total writing speed was: 3 MB/sec.",
