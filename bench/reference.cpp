@@ -17,7 +17,8 @@
 #include <fstream>
 #include <memory>
 
-#include "../src/sizes.h"
+#include "sizes.h"
+#include "measurements.h"
 
 namespace {
 

@@ -1,9 +1,11 @@
 #include "failures.h"
 
-#include <cstring>
-#include <iostream>
+#include <unistd.h>
 
-#include "report.h"
+#include <cerrno>
+#include <cstring>
+
+#include "report_lines.h"
 
 namespace {
 bool any_failure = false;
@@ -22,9 +24,20 @@ std::string failure_line(int rank, const char* processor, const char* measuremen
               "\": ", detail);
 }
 
+void write_error_line(const std::string& text) {
+  const std::string whole = text + "\n";
+  std::size_t written = 0;
+  while (written < whole.size()) {
+    const ssize_t count = write(STDERR_FILENO, whole.data() + written, whole.size() - written);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return;  // standard error is gone: nowhere left to say it
+    written += static_cast<std::size_t>(count);
+  }
+}
+
 void report_failure(int rank, const char* processor, const char* measurement, const char* file,
                     const std::string& detail) {
-  std::cerr << failure_line(rank, processor, measurement, file, detail) << std::endl;
+  write_error_line(failure_line(rank, processor, measurement, file, detail));
   mark_run_failed();
 }
 

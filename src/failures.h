@@ -40,6 +40,11 @@ std::string failure_detail(const OpFailures& failures, std::uint64_t attempted, 
 std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,
                          const std::string& detail);
 
+// Writes one line to standard error in a single write, so that under a
+// launcher, which forwards every rank's standard error to one place, no other
+// rank's text lands inside it.
+void write_error_line(const std::string& text);
+
 // Writes a failure line to standard error and marks the run as failed.
 void report_failure(int rank, const char* processor, const char* measurement, const char* file,
                     const std::string& detail);

@@ -1,26 +1,33 @@
 // Every count, size and capacity of the benchmark, in one place.
 //
-// The shipped binary always carries the values below. A test-only build
-// (STELVANE_TEST_SIZES, binary stelvane-mpi-testsize) shrinks the workloads by
-// TEST_SIZE_SHRINK and the rank capacity to 8, so that end-to-end tests run in
-// seconds and can reach the rank limit.
+// The shipped binary always carries the values below. Builds for tests and
+// for the benchmark scripts (never installed) divide every count and size by
+// STELVANE_SIZE_DIVISOR and may set another rank capacity with
+// STELVANE_MAX_RANKS; CMakeLists.txt lists them.
 #pragma once
 
 #include <cstdint>
 
-#ifdef STELVANE_TEST_SIZES
-inline constexpr std::uint64_t TEST_SIZE_SHRINK = 256;  // 2^8: seconds instead of minutes
-inline constexpr int MAX_RANKS = 8;                     // small enough to start one over it
-#else
-inline constexpr std::uint64_t TEST_SIZE_SHRINK = 1;
-inline constexpr int MAX_RANKS = 4096;  // capacity of every per-rank table and stream pool
+#ifndef STELVANE_SIZE_DIVISOR
+#define STELVANE_SIZE_DIVISOR 1
+#endif
+#ifndef STELVANE_MAX_RANKS
+#define STELVANE_MAX_RANKS 4096
 #endif
 
+// 1 in the shipped binary.
+inline constexpr std::uint64_t SIZE_DIVISOR = STELVANE_SIZE_DIVISOR;
+
+// Capacity of every per-rank table and stream pool: the largest job.
+inline constexpr int MAX_RANKS = STELVANE_MAX_RANKS;
+
 // Create/open/close/remove cycles of one file-handling measurement (2^17).
-inline constexpr std::uint64_t FILE_HANDLING_CYCLES = 131072 / TEST_SIZE_SHRINK;
+inline constexpr std::uint64_t FILE_HANDLING_CYCLES = 131072 / SIZE_DIVISOR;
 
 // First-pass length of the byte-wise workload, and so the size of its files (2^24).
-inline constexpr std::uint64_t BYTEWISE_FILE_BYTES = 16777216 / TEST_SIZE_SHRINK;
+inline constexpr std::uint64_t BYTEWISE_FILE_BYTES = 16777216 / SIZE_DIVISOR;
+
+static_assert(131072 % SIZE_DIVISOR == 0 && FILE_HANDLING_CYCLES > 0, "the divisor must be a power of two up to 2^17");
 
 // The only byte value the byte-wise workload ever writes.
 inline constexpr char FILL_BYTE = 0x0B;

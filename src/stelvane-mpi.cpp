@@ -2,16 +2,17 @@
 // as one process per rank; rank 0 measures alone first, then every worker
 // rank measures at once and rank 0 reports each node's figures and the
 // cluster's.
-#include <iostream>
-
 #include "failures.h"
 #include "globals.h"
-#include "report.h"
-#include "result_file.h"
+#include "measurements.h"
+#include "rank0_output.h"
+#include "report_lines.h"
 #include "workloads/block.h"
 #include "workloads/bytewise.h"
 #include "workloads/cluster_reports.h"
 #include "workloads/file_handling.h"
+
+static_assert(MPI_MAX_PROCESSOR_NAME <= PROC_NAME_BYTES, "a processor name must fit the name buffers");
 
 namespace {
 
@@ -19,29 +20,33 @@ namespace {
 constexpr int EXIT_FAILED_MEASUREMENT = 1;  // a measurement failed, or the results were not saved
 constexpr int EXIT_TOO_MANY_RANKS = 2;      // the job is larger than the rank tables
 
+// The two forms of a workload that measure: rank 0 alone, and a worker's share.
+struct MeasuringPhases {
+  void (*single_phase)();
+  void (*worker_share)();
+};
+
+MeasuringPhases phases_of(Workload workload) {
+  switch (workload) {
+    case Workload::streams: return {streams_single_phase, streams_worker_share};
+    case Workload::descriptors: return {descriptors_single_phase, descriptors_worker_share};
+    case Workload::bytewise: return {bytewise_single_phase, bytewise_worker_share};
+    case Workload::block: return {block_single_phase, block_worker_share};
+  }
+  return {};
+}
+
 void run_rank_zero() {
   open_result_file_and_write_banner();
-  tee(ReportBlock().both("Force to be single thread.").both(""));
-
-  streams_single_phase();
-  descriptors_single_phase();
-  bytewise_single_phase();
-  block_single_phase();
-
-  if (nproc > 1) {
-    streams_collection_report();
-    descriptors_collection_report();
-    bytewise_collection_report();
-    block_collection_report();
-  }
+  tee(single_thread_notice());
+  for (Workload workload : WORKLOAD_ORDER) phases_of(workload).single_phase();
+  if (nproc > 1)
+    for (Workload workload : WORKLOAD_ORDER) collection_report(workload);
   end_of_run();
 }
 
 void run_worker() {
-  streams_worker_share();
-  descriptors_worker_share();
-  bytewise_worker_share();
-  block_worker_share();
+  for (Workload workload : WORKLOAD_ORDER) phases_of(workload).worker_share();
 }
 
 }  // namespace
@@ -56,8 +61,8 @@ int main(int argc, char* argv[]) {
   // before any of them is touched.
   if (nproc > MAX_RANKS) {
     if (iproc == 0)
-      std::cerr << "stelvane-mpi: this job has " << nproc << " ranks, but the benchmark supports at most "
-                << MAX_RANKS << "; nothing was measured" << std::endl;
+      write_error_line(line("stelvane-mpi: this job has ", nproc, " ranks, but the benchmark supports at most ",
+                            MAX_RANKS, "; nothing was measured"));
     MPI_Finalize();
     return EXIT_TOO_MANY_RANKS;
   }

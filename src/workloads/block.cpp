@@ -5,11 +5,11 @@
 #include <new>
 
 #include "../cluster/exchange.h"
-#include "../result_file.h"
+#include "../rank0_output.h"
 #include "layouts.h"
-#include "measure.h"
 #include "passes.h"
 #include "scratch_names.h"
+#include "timed_span.h"
 
 namespace {
 
@@ -96,11 +96,11 @@ struct BlockShare {
 template <class OutputName, class AfterRead>
 void measure_blocks(const BlockShare& share, const char* input, const OutputName& output, BlockData& data,
                     const AfterRead& after_read) {
-  time_measurement(share.read, {block_read_measurement.what, input, 1, "reads"}, [&](OpFailures& failures) {
+  time_measurement(share.read, {measurement(BLOCK_READ).name(), input, 1, "reads"}, [&](OpFailures& failures) {
     return read_blocks(share.in, input, share.divisor, data, failures);
   });
   after_read();
-  time_measurement(share.write, {block_write_measurement.what, output.text(), 1, "writes"},
+  time_measurement(share.write, {measurement(BLOCK_WRITE).name(), output.text(), 1, "writes"},
                    [&](OpFailures& failures) {
                      return write_blocks(share.out, output(), share.divisor, data, failures);
                    });
@@ -110,28 +110,26 @@ void measure_blocks(const BlockShare& share, const char* input, const OutputName
 
 void block_single_phase() {
   test_hook_before_block_workload(iproc, BYTEWISE_SINGLE_FILE);
-  tee(ReportBlock().both(BLOCK_HEADING).both(""));
-  const BlockShare share = {fin_datah, fout_data,
-                            {&start_single, &end_single, &spent_single, &result_single},
-                            {&start_single1, &end_single1, &spent_single1, &result_single1},
-                            pass_divisor(0)};
+  tee(single_phase_heading(Workload::block));
+  const BlockShare share = {fin_datah, fout_data, measurement(BLOCK_READ).single_slots(),
+                            measurement(BLOCK_WRITE).single_slots(), pass_divisor(0)};
   BlockData data;
   measure_blocks(share, BYTEWISE_SINGLE_FILE, FixedName{BLOCK_SINGLE_OUTPUT}, data, [&] {
     buffer = data.bytes.get();
-    tee(transfer_single_lines(spent_single, result_single, " Secs. to Read:"));
+    tee(single_figures(BLOCK_READ, spent_single, result_single));
   });
   buffer = nullptr;  // released with data when the phase ends
-  tee(transfer_single_lines(spent_single1, result_single1, " Secs. to Write.").both("").both(""));
+  tee(single_figures(BLOCK_WRITE, spent_single1, result_single1));
 }
 
 void block_worker_share() {
   test_hook_before_block_workload(iproc, bytewise_filename);
-  const BlockShare share = {fin_data1h[iproc], fout_data1[iproc],
-                            {&start0[iproc], &end0[iproc], &spent0[iproc], &results0[iproc]},
-                            {&start2[iproc], &end2[iproc], &spent2[iproc], &results2[iproc]},
-                            pass_divisor(iproc)};
+  const Measurement& read = measurement(BLOCK_READ);
+  const Measurement& write = measurement(BLOCK_WRITE);
+  const BlockShare share = {fin_data1h[iproc], fout_data1[iproc], read.worker_slots(iproc),
+                            write.worker_slots(iproc), pass_divisor(iproc)};
   BlockData data;
   measure_blocks(share, bytewise_filename, WorkerName{format_worker_block_name, block_filename, iproc, proc_name}, data,
-                 [] { send_result_report(block_read_measurement); });
-  send_result_report(block_write_measurement);
+                 [&] { send_result_messages(read.results, read.spent); });
+  send_result_messages(write.results, write.spent);
 }

@@ -4,11 +4,11 @@
 #include <iostream>
 
 #include "../cluster/exchange.h"
-#include "../result_file.h"
+#include "../rank0_output.h"
 #include "layouts.h"
-#include "measure.h"
 #include "passes.h"
 #include "scratch_names.h"
+#include "timed_span.h"
 
 namespace {
 
@@ -87,7 +87,7 @@ struct BytewiseShare {
 template <class Name>
 void measure_write(const BytewiseShare& share, const Name& name) {
   const std::uint64_t attempted = BYTEWISE_FILE_BYTES + second_pass_length(BYTEWISE_FILE_BYTES, share.divisor);
-  time_measurement(share.write, {bytewise_write_measurement.what, name.text(), attempted, "byte writes"},
+  time_measurement(share.write, {measurement(BYTEWISE_WRITE).name(), name.text(), attempted, "byte writes"},
                    [&](OpFailures& failures) { return write_bytewise(share.out, name(), share.divisor, failures); });
 }
 
@@ -95,7 +95,7 @@ void measure_read(const BytewiseShare& share, const char* name) {
   // Unbuffered before it opens: a buffered stream would read the file in
   // bulk and report memory speed.
   share.in.rdbuf()->pubsetbuf(nullptr, 0);
-  time_measurement(share.read, {bytewise_read_measurement.what, name, 1, "reads"}, [&](OpFailures& failures) {
+  time_measurement(share.read, {measurement(BYTEWISE_READ).name(), name, 1, "reads"}, [&](OpFailures& failures) {
     return read_bytewise(share.in, name, share.divisor, share.target, failures);
   });
 }
@@ -103,27 +103,25 @@ void measure_read(const BytewiseShare& share, const char* name) {
 }  // namespace
 
 void bytewise_single_phase() {
-  tee(ReportBlock().both(BYTEWISE_HEADING).both(""));
-  const BytewiseShare share = {fout_temp, fin_data, char8,
-                               {&start_single0, &end_single0, &spent_single0, &result_single0},
-                               {&start_single2, &end_single2, &spent_single2, &result_single2},
-                               pass_divisor(0)};
+  tee(single_phase_heading(Workload::bytewise));
+  const BytewiseShare share = {fout_temp, fin_data, char8, measurement(BYTEWISE_WRITE).single_slots(),
+                               measurement(BYTEWISE_READ).single_slots(), pass_divisor(0)};
   position = second_pass_length(BYTEWISE_FILE_BYTES, share.divisor);
   measure_write(share, FixedName{BYTEWISE_SINGLE_FILE});
-  tee(transfer_single_lines(spent_single0, result_single0, " Secs. to Write."));
+  tee(single_figures(BYTEWISE_WRITE, spent_single0, result_single0));
   measure_read(share, BYTEWISE_SINGLE_FILE);
-  tee(transfer_single_lines(spent_single2, result_single2, " Secs. to Read:").both(""));
+  tee(single_figures(BYTEWISE_READ, spent_single2, result_single2));
 }
 
 void bytewise_worker_share() {
   char worker_target = 0;
-  const BytewiseShare share = {fout_temp1[iproc], fin_data1[iproc], worker_target,
-                               {&start_0[iproc], &end_0[iproc], &spent_0[iproc], &results_0[iproc]},
-                               {&start1[iproc], &end1[iproc], &spent1[iproc], &results1[iproc]},
-                               pass_divisor(iproc)};
+  const Measurement& write = measurement(BYTEWISE_WRITE);
+  const Measurement& read = measurement(BYTEWISE_READ);
+  const BytewiseShare share = {fout_temp1[iproc], fin_data1[iproc], worker_target, write.worker_slots(iproc),
+                               read.worker_slots(iproc), pass_divisor(iproc)};
   iprocs[iproc] = iproc;
   measure_write(share, WorkerName{format_worker_scratch_name, bytewise_filename, iproc, proc_name});
-  send_result_report(bytewise_write_measurement);
+  send_result_messages(write.results, write.spent);
   measure_read(share, bytewise_filename);
-  send_result_report(bytewise_read_measurement);
+  send_result_messages(read.results, read.spent);
 }

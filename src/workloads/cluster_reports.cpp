@@ -1,34 +1,44 @@
 #include "cluster_reports.h"
 
 #include "../cluster/exchange.h"
-#include "../result_file.h"
+#include "../cluster/statistics.h"
+#include "../globals.h"
+#include "../rank0_output.h"
 #include "layouts.h"
+#include "measurement.h"
 
 namespace {
 
-TransferTotals totals_of(const Measurement& write, const Measurement& read) {
-  return {*write.total, *write.single, *write.average, *read.total, *read.single, *read.average};
+// Receives every worker's result messages of one measurement in rank order,
+// adds each figure to the cluster total and prints the worker's lines before
+// the next receive; forms the per-thread average after the last.
+void collect_from_workers(const Measurement& m) {
+  for (int worker = 1; worker < nproc; ++worker) {
+    receive_result_messages(worker, m.results_temp, m.spent_temp, m.names[worker]);
+    *m.total = add_to_cluster_total(*m.total, m.results_temp[worker]);
+    tee(worker_figures(m.id, iprocs_temp[worker], m.names[worker], m.spent_temp[worker], m.results_temp[worker]));
+  }
+  *m.average = per_thread_average(*m.total, nproc);
 }
 
-// Receives and prints every worker's first measurement, then every worker's
-// second, then the summary; the summary always gives writing before reading.
-void transfer_collection_report(const char* heading, const Measurement& first, const Measurement& second,
-                                const Measurement& write, const Measurement& read,
-                                const TransferSummaryLayout& layout) {
-  tee(multi_rank_heading(heading));
-  collect_from_workers(first);
-  collect_from_workers(second);
-  tee(transfer_summary(layout, totals_of(write, read)));
+ClusterFigures cluster_figures(const Measurement& m) {
+  return {*m.total, improvement_ratio(*m.total, *m.single.result), *m.average};
 }
 
 }  // namespace
 
-void bytewise_collection_report() {
-  transfer_collection_report(BYTEWISE_HEADING, bytewise_write_measurement, bytewise_read_measurement,
-                             bytewise_write_measurement, bytewise_read_measurement, BYTEWISE_SUMMARY);
-}
-
-void block_collection_report() {
-  transfer_collection_report(BLOCK_HEADING, block_read_measurement, block_write_measurement,
-                             block_write_measurement, block_read_measurement, BLOCK_SUMMARY);
+void collection_report(Workload workload) {
+  const WorkloadMeasurements ids = measurements_of(workload);
+  tee(collection_heading(workload));
+  collect_from_workers(measurement(ids.first));
+  if (ids.count() == 1) {
+    tee(file_handling_summary(cluster_figures(measurement(ids.first))));
+    return;
+  }
+  collect_from_workers(measurement(ids.second));
+  // The summary gives writing first, whichever the workload measured first.
+  const bool writes_first = ids.first == BYTEWISE_WRITE || ids.first == BLOCK_WRITE;
+  const Measurement& write = measurement(writes_first ? ids.first : ids.second);
+  const Measurement& read = measurement(writes_first ? ids.second : ids.first);
+  tee(transfer_summary(workload, cluster_figures(write), cluster_figures(read)));
 }

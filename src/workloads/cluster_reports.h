@@ -1,5 +1,7 @@
-// Rank 0's collection reports of the byte-wise and the block workloads.
+// Rank 0's collection reports: for each workload, the workers' figures of
+// each of its measurements in rank order, then the cluster summary.
 #pragma once
 
-void bytewise_collection_report();
-void block_collection_report();
+#include "../measurements.h"
+
+void collection_report(Workload workload);

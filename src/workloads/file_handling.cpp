@@ -9,10 +9,10 @@
 #include "../cluster/exchange.h"
 #include "../failures.h"
 #include "../globals.h"
-#include "../result_file.h"
+#include "../rank0_output.h"
 #include "layouts.h"
-#include "measure.h"
 #include "scratch_names.h"
+#include "timed_span.h"
 
 namespace {
 
@@ -62,48 +62,30 @@ void measure_cycles(const Cycle& cycle, const Name& next_name, const FigureSlots
 
 // What differs between the two workloads besides the cycle body.
 struct FileHandlingWorkload {
-  const char* console_title;  // single-process title on the console
-  const char* title;          // every other title
-  const char* single_scratch;
-  FigureSlots single;
-  const Measurement& measurement;
-  double* worker_start;
-  double* worker_end;
-  char* worker_name;
+  Workload workload;
+  MeasurementId id;
+  const char* single_scratch;  // rank 0's scratch name
+  char* worker_name;           // buffer of a worker's scratch name
 };
 
-const FileHandlingWorkload streams = {
-    STREAMS_TITLE, STREAMS_TITLE, STREAMS_SINGLE_SCRATCH,
-    {&start_single_x, &end_single_x, &spent_single_x, &result_single_x},
-    streams_measurement, start_x, end_x, filename};
-
-const FileHandlingWorkload descriptors = {
-    DESCRIPTORS_SINGLE_CONSOLE_TITLE, DESCRIPTORS_TITLE, DESCRIPTORS_SINGLE_SCRATCH,
-    {&start_single_x1, &end_single_x1, &spent_single_x1, &result_single_x1},
-    descriptors_measurement, start_xx, end_xx, filenamex};
+const FileHandlingWorkload streams = {Workload::streams, STREAMS, STREAMS_SINGLE_SCRATCH, filename};
+const FileHandlingWorkload descriptors = {Workload::descriptors, DESCRIPTORS, DESCRIPTORS_SINGLE_SCRATCH, filenamex};
 
 template <class Cycle>
 void single_phase(const FileHandlingWorkload& workload, const Cycle& cycle) {
-  tee(title_block(workload.console_title, workload.title));
-  measure_cycles(cycle, FixedName{workload.single_scratch}, workload.single, workload.measurement.what);
-  tee(file_handling_single_lines(*workload.single.spent, *workload.single.result));
+  const Measurement& m = measurement(workload.id);
+  tee(single_phase_heading(workload.workload));
+  measure_cycles(cycle, FixedName{workload.single_scratch}, m.single_slots(), m.name());
+  tee(single_figures(workload.id, *m.single.spent, *m.single.result));
 }
 
 template <class Cycle>
 void worker_share(const FileHandlingWorkload& workload, const Cycle& cycle) {
-  const Measurement& m = workload.measurement;
+  const Measurement& m = measurement(workload.id);
   iprocs[iproc] = iproc;
   measure_cycles(cycle, WorkerName{format_worker_scratch_name, workload.worker_name, iproc, proc_name},
-                 {&workload.worker_start[iproc], &workload.worker_end[iproc], &m.spent[iproc],
-                  &m.results[iproc]},
-                 m.what);
-  send_result_report(m);
-}
-
-void collection_report(const FileHandlingWorkload& workload) {
-  const Measurement& m = workload.measurement;
-  collect_from_workers(m);
-  tee(file_handling_summary(*m.total, *m.single, *m.average));
+                 m.worker_slots(iproc), m.name());
+  send_result_messages(m.results, m.spent);
 }
 
 }  // namespace
@@ -114,16 +96,6 @@ void streams_worker_share() {
   worker_share(streams, StreamCycle{fout_temp_x_m[iproc], fin_temp_x_m[iproc]});
 }
 
-void streams_collection_report() {
-  tee(multi_rank_heading(streams.title));
-  collection_report(streams);
-}
-
 void descriptors_single_phase() { single_phase(descriptors, DescriptorCycle{handle}); }
 
 void descriptors_worker_share() { worker_share(descriptors, DescriptorCycle{handle0[iproc]}); }
-
-void descriptors_collection_report() {
-  tee(title_block(descriptors.title, descriptors.title));
-  collection_report(descriptors);
-}

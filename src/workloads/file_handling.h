@@ -4,8 +4,6 @@
 
 void streams_single_phase();
 void streams_worker_share();
-void streams_collection_report();
 
 void descriptors_single_phase();
 void descriptors_worker_share();
-void descriptors_collection_report();

@@ -1,55 +1,41 @@
-// Line layouts of every workload's report, as pure functions of the figures.
+// The lines of every workload's part of the report, as pure functions of
+// figures already computed. The benchmark prints them; stelvane-report builds
+// its grammar from the same functions, in the same order.
 #pragma once
 
 #include <string>
 
-#include "../report.h"
+#include "../measurements.h"
+#include "../report_lines.h"
 #include "../sizes.h"
 
-// Per-worker lines of a collection report: the worker's rank label,
-// processor name, seconds and figure; spent_suffix ends the first line
-// (" Secs.", " Secs. to Write.", " Secs. to Read.").
-using WorkerLines = ReportBlock (*)(int rank, const std::string& name, double seconds, double figure,
-                                    const char* spent_suffix);
+// What rank 0 prints before it measures a workload alone.
+ReportBlock single_phase_heading(Workload workload);
 
-// --- File handling (files per second) ---------------------------------------
-ReportBlock file_handling_single_lines(double seconds, double files_per_second);
-ReportBlock file_handling_worker_lines(int rank, const std::string& name, double seconds,
-                                       double files_per_second, const char* spent_suffix);
-ReportBlock file_handling_summary(double cluster_total, double single_process_figure, double average);
+// Rank 0's lines of one measurement, with the blank lines that close its
+// workload's block.
+ReportBlock single_figures(MeasurementId measurement, double seconds, double rate);
 
-// Titles of the two file-handling workloads; rank 0's console spells the
-// descriptor title of its single-process phase its own way.
-inline constexpr const char* STREAMS_TITLE = "Power of Handling Files -- Lower";
-inline constexpr const char* DESCRIPTORS_TITLE = "Power of Handling Files -- Higher";
-inline constexpr const char* DESCRIPTORS_SINGLE_CONSOLE_TITLE = "Power of Handling Files -- Hihger";
+// What opens rank 0's collection report of a workload.
+ReportBlock collection_heading(Workload workload);
 
-// Headings of the two transfer workloads.
-inline constexpr const char* BYTEWISE_HEADING = "Low writing and reading speeds:";
-inline constexpr const char* BLOCK_HEADING = "High writing and reading speeds:";
+// One worker's lines of one measurement: its rank label, processor name,
+// seconds and figure.
+ReportBlock worker_figures(MeasurementId measurement, int rank, const std::string& name, double seconds,
+                           double rate);
 
-// --- Byte-wise and block transfers (accesses or bytes per second) -----------
-ReportBlock transfer_single_lines(double seconds, double rate, const char* spent_suffix);
-ReportBlock transfer_worker_lines(int rank, const std::string& name, double seconds, double rate,
-                                  const char* spent_suffix);
-
-// The summary of a transfer workload's collection report: write figures
-// first, then read figures, then the per-thread averages in MB/s.
-struct TransferSummaryLayout {
-  int blank_lines_before;          // 2 for byte-wise, 1 for block
-  const char* average_word;        // "low" or "high"
-  const char* write_average_unit;  // " MB/sec." or "  MB/sec."
-  const char* read_average_unit;
-  int blank_lines_after;           // 2 for byte-wise, 0 for block
+// A measurement's cluster figures, as rank 0 formed them.
+struct ClusterFigures {
+  double total;    // sum of the workers' figures
+  double ratio;    // total / rank 0's own figure
+  double average;  // total / number of workers
 };
-struct TransferTotals {
-  double write_total, write_single, write_average;
-  double read_total, read_single, read_average;
-};
-ReportBlock transfer_summary(const TransferSummaryLayout& layout, const TransferTotals& totals);
 
-inline constexpr TransferSummaryLayout BYTEWISE_SUMMARY = {2, "low", " MB/sec.", "  MB/sec.", 2};
-inline constexpr TransferSummaryLayout BLOCK_SUMMARY = {1, "high", "  MB/sec.", "  MB/sec.", 0};
+ReportBlock file_handling_summary(const ClusterFigures& figures);
+
+// The summary of a byte-wise or block collection report: writing first, then
+// reading, then the per-thread averages in MB/s.
+ReportBlock transfer_summary(Workload workload, const ClusterFigures& write, const ClusterFigures& read);
 
 // "Millions" figures, and "MB/sec." figures in units of 1,048,576 per second.
 inline double in_millions(double rate) { return rate / MILLION; }

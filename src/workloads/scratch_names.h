@@ -24,8 +24,9 @@ inline void format_worker_block_name(char* out, std::size_t capacity, int rank, 
 }
 
 // Where a measurement gets its file name: call() yields the name to use (a
-// worker formats it there, inside the timed span, as the report prescribes);
-// text() yields it afterwards for a failure line.
+// worker formats it there, inside the timed span, so the formatting is part
+// of what a worker's figure measures); text() yields it afterwards for a
+// failure line.
 struct FixedName {
   const char* name;
   const char* operator()() const { return name; }

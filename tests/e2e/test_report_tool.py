@@ -11,7 +11,7 @@ import unittest
 
 from harness import BIN_DIR, JobTestCase, parse_figures
 
-REPORT = os.environ.get("STELVANE_REPORT_BIN", os.path.join(BIN_DIR, "report", "stelvane-report"))
+REPORT = os.environ.get("STELVANE_REPORT_BIN", os.path.join(BIN_DIR, "tools", "stelvane-report", "stelvane-report"))
 KEYS = ("streams", "descriptors", "bytewise_write", "bytewise_read", "block_read", "block_write")
 # Names with blanks and "@", which the reader must take whole.
 HOSTS = ["zero", "node one", "n@2", "node-three", "four"]

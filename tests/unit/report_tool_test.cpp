@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "analysis.h"
-#include "result_parser.h"
+#include "result_reader.h"
 
 namespace {
 MeasurementFigures workers_with(const std::vector<double>& figures) {

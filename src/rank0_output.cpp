@@ -1,4 +1,4 @@
-#include "result_file.h"
+#include "rank0_output.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,7 +24,9 @@ void note_result_file_state() {
 void open_result_file_and_write_banner() {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
-  const std::string name = result_file_name(local->tm_zone, std::asctime(local), proc_name);
+  // Without a local time the name still says where it comes from.
+  const std::string name = local ? result_file_name(local->tm_zone, std::asctime(local), proc_name)
+                                 : result_file_name("unknown", "unknown time", proc_name);
   std::snprintf(resultfile, sizeof resultfile, "%s", name.c_str());
 
   errno = 0;
@@ -51,7 +53,7 @@ void end_of_run() {
 
   if (result_file_failed) {
     const char* reason = result_file_errno ? std::strerror(result_file_errno) : "write failed";
-    std::cerr << "stelvane-mpi: the results could not be saved to \"" << path << "\": " << reason << std::endl;
+    write_error_line(line("stelvane-mpi: the results could not be saved to \"", path, "\": ", reason));
     mark_run_failed();
   } else {
     std::cout << "Results have been saved in a file and you can find it at: " << path << std::endl;

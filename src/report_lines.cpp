@@ -1,4 +1,4 @@
-#include "report.h"
+#include "report_lines.h"
 
 #include <cstring>
 
@@ -56,10 +56,12 @@ ReportBlock banner(int rank_count) {
   return block;
 }
 
-ReportBlock multi_rank_heading(const char* title) {
-  return ReportBlock().both("Multi-Thread Enabled:").both(title).both("");
+ReportBlock single_thread_notice() { return ReportBlock().both("Force to be single thread.").both(""); }
+
+ReportBlock blank_lines(int count) {
+  ReportBlock block;
+  for (int i = 0; i < count; ++i) block.both("");
+  return block;
 }
 
-ReportBlock title_block(const char* console_title, const char* file_title) {
-  return ReportBlock().console_only(console_title).console_only("").file_only(file_title).file_only("");
-}
+ReportBlock closing_blank_lines() { return blank_lines(2); }

@@ -1,25 +1,14 @@
-#include "result_parser.h"
+#include "result_reader.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
-#include "report.h"
+#include "report_lines.h"
 #include "workloads/layouts.h"
 
-const MeasurementInfo MEASUREMENTS[MEASUREMENT_COUNT] = {
-    {"streams", "File handling through streams", "files/s"},
-    {"descriptors", "File handling through descriptors", "files/s"},
-    {"bytewise_write", "Byte-wise write", "accesses/s"},
-    {"bytewise_read", "Byte-wise read", "accesses/s"},
-    {"block_read", "Block read", "bytes/s"},
-    {"block_write", "Block write", "bytes/s"},
-};
-
 namespace {
-
-enum MeasurementIndex { STREAMS, DESCRIPTORS, BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_READ, BLOCK_WRITE };
 
 // Stand-ins the layouts print where a line holds a value: every number
 // prints as "nan", a rank label as RANK_MARK, a processor name as NAME_MARK.
@@ -108,38 +97,39 @@ constexpr double MILLIONS = MILLION;
 constexpr double MEGABYTES = 1.0 / (MB_FACTOR * MB_FACTOR);
 using F = Field;
 
-void single_file_handling(Grammar& g, int m, const char* console_title, const char* title) {
-  g.add(title_block(console_title, title));
-  g.add(file_handling_single_lines(NUMBER_MARK, NUMBER_MARK), m, {F::rank0_seconds, F::rank0_figure});
+// Rank 0's lines of one measurement: seconds, figure (in millions for a
+// transfer), and a transfer's figure again in MB/s.
+void single_figures_of(Grammar& g, MeasurementId m) {
+  if (is_file_handling(m))
+    g.add(single_figures(m, NUMBER_MARK, NUMBER_MARK), m, {F::rank0_seconds, F::rank0_figure});
+  else
+    g.add(single_figures(m, NUMBER_MARK, NUMBER_MARK), m, {F::rank0_seconds, F::rank0_figure, F::format_only},
+          {1.0, MILLIONS, MEGABYTES});
 }
 
-void single_transfer(Grammar& g, int m, const char* suffix) {
-  g.add(transfer_single_lines(NUMBER_MARK, NUMBER_MARK, suffix), m,
-        {F::rank0_seconds, F::rank0_figure, F::format_only}, {1.0, MILLIONS, MEGABYTES});
-}
-
-void workers_of(Grammar& g, int ranks, int m, WorkerLines layout, const char* suffix, bool transfer) {
+void workers_of(Grammar& g, int ranks, MeasurementId m) {
   for (int worker = 1; worker < ranks; ++worker)
-    g.add(layout(RANK_MARK, NAME_MARK, NUMBER_MARK, NUMBER_MARK, suffix), m,
-          {F::worker_seconds, F::worker_figure, F::format_only},
-          {1.0, transfer ? MILLIONS : 1.0, MEGABYTES}, worker);
+    g.add(worker_figures(m, RANK_MARK, NAME_MARK, NUMBER_MARK, NUMBER_MARK), m,
+          {F::worker_seconds, F::worker_figure, F::format_only}, {1.0, is_file_handling(m) ? 1.0 : MILLIONS, MEGABYTES},
+          worker);
 }
 
-void file_handling_summary_of(Grammar& g, int m) {
-  g.add(file_handling_summary(NUMBER_MARK, 1.0, NUMBER_MARK), m,
-        {F::none, F::total, F::improvement, F::none, F::average});
-}
+const ClusterFigures SUMMARY_MARKS = {NUMBER_MARK, NUMBER_MARK, NUMBER_MARK};
 
-void transfer_summary_of(Grammar& g, const TransferSummaryLayout& layout, int write, int read) {
-  ReportBlock summary = transfer_summary(layout, {NUMBER_MARK, 1.0, NUMBER_MARK, NUMBER_MARK, 1.0, NUMBER_MARK});
-  const int before = layout.blank_lines_before;
+// The summary of a transfer workload: after its leading blank lines come the
+// write total, its MB figure, its ratio, the same three for reading, a blank
+// line, and the write and read averages.
+void transfer_summary_of(Grammar& g, Workload workload) {
+  const ReportBlock summary = transfer_summary(workload, SUMMARY_MARKS, SUMMARY_MARKS);
+  const bool writes_first = measurements_of(workload).first == BYTEWISE_WRITE;
+  const MeasurementId write = writes_first ? measurements_of(workload).first : measurements_of(workload).second;
+  const MeasurementId read = writes_first ? measurements_of(workload).second : measurements_of(workload).first;
+  std::size_t leading_blanks = 0;
+  while (leading_blanks < summary.file.size() && summary.file[leading_blanks].empty()) ++leading_blanks;
   for (std::size_t i = 0; i < summary.file.size(); ++i) {
-    const int at = static_cast<int>(i) - before;
     ReportBlock one;
     one.file = {summary.file[i]};
-    // After the blank lines: write total, its MB, its ratio, read total, its
-    // MB, its ratio, a blank line, the write average and the read average.
-    switch (at) {
+    switch (static_cast<long>(i) - static_cast<long>(leading_blanks)) {
       case 0: g.add(one, write, {F::total}, {MILLIONS}); break;
       case 1: g.add(one, write, {F::format_only}); break;
       case 2: g.add(one, write, {F::improvement}); break;
@@ -153,37 +143,31 @@ void transfer_summary_of(Grammar& g, const TransferSummaryLayout& layout, int wr
   }
 }
 
+// The whole report in the order the benchmark writes it.
 Grammar grammar_for(int ranks) {
   Grammar g;
   g.add(banner(ranks));
-  g.add(ReportBlock().both("Force to be single thread.").both(""));
-  single_file_handling(g, STREAMS, STREAMS_TITLE, STREAMS_TITLE);
-  single_file_handling(g, DESCRIPTORS, DESCRIPTORS_SINGLE_CONSOLE_TITLE, DESCRIPTORS_TITLE);
-  g.add(ReportBlock().both(BYTEWISE_HEADING).both(""));
-  single_transfer(g, BYTEWISE_WRITE, " Secs. to Write.");
-  single_transfer(g, BYTEWISE_READ, " Secs. to Read:");
-  g.add(ReportBlock().both(""));
-  g.add(ReportBlock().both(BLOCK_HEADING).both(""));
-  single_transfer(g, BLOCK_READ, " Secs. to Read:");
-  single_transfer(g, BLOCK_WRITE, " Secs. to Write.");
-  g.add(ReportBlock().both("").both(""));
-  if (ranks > 1) {
-    g.add(multi_rank_heading(STREAMS_TITLE));
-    workers_of(g, ranks, STREAMS, file_handling_worker_lines, " Secs.", false);
-    file_handling_summary_of(g, STREAMS);
-    g.add(title_block(DESCRIPTORS_TITLE, DESCRIPTORS_TITLE));
-    workers_of(g, ranks, DESCRIPTORS, file_handling_worker_lines, " Secs.", false);
-    file_handling_summary_of(g, DESCRIPTORS);
-    g.add(multi_rank_heading(BYTEWISE_HEADING));
-    workers_of(g, ranks, BYTEWISE_WRITE, transfer_worker_lines, " Secs. to Write.", true);
-    workers_of(g, ranks, BYTEWISE_READ, transfer_worker_lines, " Secs. to Read.", true);
-    transfer_summary_of(g, BYTEWISE_SUMMARY, BYTEWISE_WRITE, BYTEWISE_READ);
-    g.add(multi_rank_heading(BLOCK_HEADING));
-    workers_of(g, ranks, BLOCK_READ, transfer_worker_lines, " Secs. to Read.", true);
-    workers_of(g, ranks, BLOCK_WRITE, transfer_worker_lines, " Secs. to Write.", true);
-    transfer_summary_of(g, BLOCK_SUMMARY, BLOCK_WRITE, BLOCK_READ);
+  g.add(single_thread_notice());
+  for (Workload workload : WORKLOAD_ORDER) {
+    g.add(single_phase_heading(workload));
+    const WorkloadMeasurements ids = measurements_of(workload);
+    single_figures_of(g, ids.first);
+    if (ids.count() == 2) single_figures_of(g, ids.second);
   }
-  g.add(ReportBlock().both("").both(""));
+  if (ranks > 1) {
+    for (Workload workload : WORKLOAD_ORDER) {
+      g.add(collection_heading(workload));
+      const WorkloadMeasurements ids = measurements_of(workload);
+      workers_of(g, ranks, ids.first);
+      if (ids.count() == 1) {
+        g.add(file_handling_summary(SUMMARY_MARKS), ids.first, {F::none, F::total, F::improvement, F::none, F::average});
+      } else {
+        workers_of(g, ranks, ids.second);
+        transfer_summary_of(g, workload);
+      }
+    }
+  }
+  g.add(closing_blank_lines());
   return g;
 }
 

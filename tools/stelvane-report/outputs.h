@@ -4,7 +4,7 @@
 #include <ostream>
 #include <vector>
 
-#include "result_parser.h"
+#include "result_reader.h"
 
 void write_text(std::ostream& out, const std::vector<ResultFile>& files);
 void write_json(std::ostream& out, const std::vector<ResultFile>& files);

@@ -10,15 +10,8 @@
 #include <string>
 #include <vector>
 
-inline constexpr int MEASUREMENT_COUNT = 6;
+#include "measurements.h"
 
-struct MeasurementInfo {
-  const char* key;    // streams, descriptors, bytewise_write, ...
-  const char* title;  // for people
-  const char* unit;   // files/s, accesses/s, bytes/s
-};
-// In the order in which the benchmark runs and reports them.
-extern const MeasurementInfo MEASUREMENTS[MEASUREMENT_COUNT];
 
 inline constexpr double NO_FIGURE = NAN;
 

@@ -1,5 +1,6 @@
-// Report lines and blocks, free of MPI and of the run state, so that every
-// layout can be checked against a string.
+// The lines of rank 0's report and the blocks they come in, free of MPI and
+// of the run state: the benchmark writes them, stelvane-report builds its
+// grammar from them.
 //
 // A report block holds the lines one piece of the report sends to the console
 // and the lines it sends to the result file. The two often differ by a blank
@@ -44,9 +45,12 @@ std::string result_file_path(const char* working_directory, const std::string& n
 // The banner: its console form and its result-file form.
 ReportBlock banner(int rank_count);
 
-// The first line of every multi-rank report but the descriptor one,
-// then the workload's title and a blank line.
-ReportBlock multi_rank_heading(const char* title);
+// The line after the banner, before rank 0 measures alone, and its blank line.
+ReportBlock single_thread_notice();
 
-// A title and a blank line, spelled per stream.
-ReportBlock title_block(const char* console_title, const char* file_title);
+// `count` blank lines on each stream.
+ReportBlock blank_lines(int count);
+
+// The blank lines on each stream after the last report line, before the
+// closing lines.
+ReportBlock closing_blank_lines();

@@ -2,7 +2,7 @@
 // the console and then to the result file, and the closing lines.
 #pragma once
 
-#include "report.h"
+#include "report_lines.h"
 
 // Builds the result-file name from the local time and the processor name,
 // creates or empties the file, and writes the banner to both streams.

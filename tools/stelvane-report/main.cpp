@@ -7,7 +7,7 @@
 
 #include "analysis.h"
 #include "outputs.h"
-#include "result_parser.h"
+#include "result_reader.h"
 
 namespace {
 

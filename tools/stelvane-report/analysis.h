@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "result_parser.h"
+#include "result_reader.h"
 
 // A worker is slow when its figure lies more than SLOW_ROBUST_Z robust
 // z-scores below the median of the workers' figures (z = 0.6745 (x - median)

@@ -7,15 +7,7 @@
 #include "../failures.h"
 #include "../globals.h"
 #include "../test_hooks.h"
-
-// Where a measurement keeps its four figures: rank 0's single figures, or
-// entry [own rank] of a worker's tables.
-struct FigureSlots {
-  double* start;
-  double* end;
-  double* spent;
-  double* result;
-};
+#include "measurement.h"
 
 // What a failure line says about a measurement. `file` is read after the
 // measurement, so it may be a buffer the operations fill.
@@ -28,7 +20,9 @@ struct FailureLabel {
 
 // Times `operations(failures)`, which returns the units it credits (cycles,
 // accesses or bytes), and stores the seconds and the figure: credited units
-// per second, or NaN with a failure line when any operation failed.
+// per second, or NaN with a failure line when any operation failed. Inside
+// the span the operations only count their failures, with one predictable
+// branch each.
 template <class Operations>
 void time_measurement(const FigureSlots& figures, const FailureLabel& label, Operations&& operations) {
   OpFailures failures;
