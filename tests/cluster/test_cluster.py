@@ -1,0 +1,321 @@
+"""The benchmark across the nodes of a virtual cluster (scripts/virtual-cluster):
+ranks on different nodes talk TCP, each node has its own scratch file system,
+and the jobs are started the way the README shows, by Open MPI's launcher
+with a hostfile and by Slurm. Needs root."""
+import glob
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import (BIN_DIR, FILL, TESTSIZE, TEST_SIZES, Job, check_figures, expected_report, match_lines,
+                     run_process)
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+VIRTUAL_CLUSTER = os.path.join(SOURCE, "scripts", "virtual-cluster")
+REPORT = os.environ.get("STELVANE_REPORT_BIN", os.path.join(BIN_DIR, "tools", "stelvane-report", "stelvane-report"))
+SCALE = os.path.join(BIN_DIR, "stelvane-mpi-scale")
+SCALE_SIZES = {"cycles": 32, "bytes": 4096, "max_ranks": 4096}
+
+# A cluster of the tests' own, beside any a developer may have up.
+CLUSTER_DIR = "/run/stelvane-vcluster-test"
+CLUSTER_ENV = {"STELVANE_VCLUSTER_DIR": CLUSTER_DIR, "STELVANE_VCLUSTER_NET": "10.251.0",
+               "STELVANE_VCLUSTER_ID": "stt"}
+SUBNET = "10.251.0.0/24"
+NODES = 4
+SCRATCH = CLUSTER_DIR + "/scratch"
+HOSTS_FILE = CLUSTER_DIR + "/hostfile"
+
+# What the tests add to the README's mpirun command: the rsh agent that
+# enters a node (there is no sshd), Open MPI's traffic kept on the test
+# subnet, and root.
+AGENT_AND_SUBNET = ["--mca", "plm_rsh_agent", CLUSTER_DIR + "/rsh-agent",
+                    "--mca", "btl", "tcp,self", "--mca", "pml", "ob1",
+                    "--mca", "btl_tcp_if_include", SUBNET, "--mca", "oob_tcp_if_include", SUBNET,
+                    "--allow-run-as-root"]
+READ_ONLY_FAILURES = ("file handling through streams", "file handling through descriptors", "byte-wise write",
+                      "byte-wise read", "block read", "block write")
+KILL_BOUND = 30  # seconds from a worker's death to the end of the job
+
+
+def cluster(*args, check=True, env=None):
+    full_env = dict(os.environ, **{**CLUSTER_ENV, **(env or {})})
+    return subprocess.run([VIRTUAL_CLUSTER] + list(args), env=full_env, capture_output=True, text=True,
+                          timeout=120, check=check)
+
+
+def node_of(rank, ranks_per_node=1):
+    """--map-by node: rank r on node (r mod NODES) + 1."""
+    return "node%d" % (rank % NODES + 1)
+
+
+def state(name):
+    with open(os.path.join(CLUSTER_DIR, "state", name)) as f:
+        return f.read().strip()
+
+
+def processes_on(node, command_name):
+    """PIDs of processes named command_name in node's network namespace."""
+    netns = state("netns." + node)
+    pids = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/comm" % pid) as f:
+                if f.read().strip() != command_name[:15]:
+                    continue
+            if os.readlink("/proc/%s/ns/net" % pid) == netns:
+                pids.append(int(pid))
+        except OSError:
+            continue
+    return pids
+
+
+def leftovers(netns_inodes, daemon_pids, link_prefix="stt"):
+    """What a virtual cluster left behind after its down."""
+    found = []
+    links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout
+    found += [l.split(": ")[1] for l in links.splitlines() if l.split(": ")[1].startswith(link_prefix)]
+    found += [p for p in glob.glob("/sys/fs/cgroup/**/stelvane-vcluster-" + link_prefix, recursive=True)]
+    if os.path.exists(CLUSTER_DIR):
+        found.append(CLUSTER_DIR)
+    with open("/proc/mounts") as f:
+        found += [l for l in f if CLUSTER_DIR in l]
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/ns/net" % pid) in netns_inodes:
+                found.append("process %s in a node" % pid)
+        except OSError:
+            continue
+    found += ["daemon %d" % pid for pid in daemon_pids if os.path.exists("/proc/%d" % pid)]
+    return found
+
+
+class VirtualCluster(unittest.TestCase):
+    """One cluster of 4 nodes with Slurm for all tests; its teardown is
+    checked to leave nothing behind, whatever the tests did."""
+
+    @classmethod
+    def setUpClass(cls):
+        cluster("down")  # what an earlier, interrupted run may have left
+        cluster("up", str(NODES))
+        cls.netns = {state("netns." + n) for n in ["head"] + ["node%d" % k for k in range(1, NODES + 1)]}
+        cluster("slurm", "up")
+        cls.daemons = [int(state(f)) for f in os.listdir(os.path.join(CLUSTER_DIR, "state"))
+                       if f.startswith("daemon.")]
+
+    @classmethod
+    def tearDownClass(cls):
+        cluster("down")
+        left = leftovers(cls.netns, cls.daemons)
+        if left:
+            raise AssertionError("the virtual cluster left: %s" % left)
+
+    def setUp(self):
+        self.clean_scratch()
+        self.collected = tempfile.mkdtemp(prefix="stelvane-cluster-")
+        self.addCleanup(shutil.rmtree, self.collected, True)
+
+    def clean_scratch(self):
+        for k in range(1, NODES + 1):
+            cluster("exec", "node%d" % k, "find", SCRATCH, "-mindepth", "1", "-delete")
+
+    # ---- running and checking ----------------------------------------------
+
+    def launch(self, command, env=None, timeout=120):
+        """Runs a launcher command on the head node, standard input at its end."""
+        full_env = dict(os.environ, **{**CLUSTER_ENV, **(env or {})})
+        return run_process([VIRTUAL_CLUSTER, "exec", "head"] + command, "/", full_env, b"", timeout, None)
+
+    def start(self, command, extra_env, output=subprocess.PIPE):
+        """Starts a launcher command on the head node, standard input at its end."""
+        env = dict(os.environ, **{**CLUSTER_ENV, **extra_env})
+        return subprocess.Popen([VIRTUAL_CLUSTER, "exec", "head"] + command, env=env, stdin=subprocess.DEVNULL,
+                                stdout=output, stderr=output, start_new_session=True)
+
+    def finish(self, process, timeout=120):
+        try:
+            stdout, stderr = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            raise
+        return Job(process.returncode, stdout.decode(), stderr.decode(), "/", None)
+
+    def wait_for_process(self, node, command_name, process):
+        """The PIDs of command_name on node, once it runs there."""
+        deadline = time.time() + 30
+        while True:
+            pids = processes_on(node, command_name)
+            if pids:
+                return pids
+            self.assertIsNone(process.poll(), "the job ended before %s started on %s" % (command_name, node))
+            self.assertLess(time.time(), deadline, "%s never started on %s" % (command_name, node))
+            time.sleep(0.05)
+
+    def node_files(self):
+        """Each node's scratch, as the node sees it: {node: {name: bytes}}."""
+        into = tempfile.mkdtemp(dir=self.collected)
+        cluster("collect", into)
+        files = {}
+        for node in sorted(os.listdir(into)):
+            folder = os.path.join(into, node)
+            files[node] = {}
+            for name in os.listdir(folder):
+                with open(os.path.join(folder, name), "rb") as f:
+                    files[node][name] = f.read()
+        return files
+
+    def result_file(self, files):
+        [name] = [n for n in files["node1"] if n.startswith("results_")]
+        return name, files["node1"][name].decode().split("\n")[:-1]
+
+    def check_complete_run(self, job, ranks, hosts, sizes=TEST_SIZES, binary_bytes=TEST_SIZES["bytes"]):
+        """A successful run: both reports line by line, consistent figures,
+        each rank's files in its own node's scratch only, and a result file
+        stelvane-report reads whole."""
+        self.assertEqual(job.rc, 0, job.stderr)
+        files = self.node_files()
+        name, lines = self.result_file(files)
+        console = [l for l in job.console if not l.startswith("salloc: ")]
+        match_lines(self, console, expected_report("console", ranks, hosts, SCRATCH + "/" + name), "console")
+        match_lines(self, lines, expected_report("file", ranks, hosts), "result file")
+        check_figures(self, lines, ranks, hosts, sizes)
+        expected = {"node%d" % k: set() for k in range(1, NODES + 1)}
+        expected["node1"] |= {name, "data64-sparc-single.tmp", "data64-sparc-single"}
+        for rank in range(1, ranks):
+            expected[hosts[rank]] |= {"data64-sparc-%d @%s.tmp" % (rank, hosts[rank]),
+                                      "data64-sparc-%d @%s" % (rank, hosts[rank])}
+        self.assertEqual({node: set(names) for node, names in files.items()}, expected)
+        for node, names in files.items():
+            for file_name, content in names.items():
+                if not file_name.startswith("results_"):
+                    self.assertEqual(content, FILL * binary_bytes, (node, file_name))
+        self.assertEqual(os.listdir(SCRATCH), [], "a node wrote into the host's scratch folder")
+        done = subprocess.run([REPORT, "--json", "-"], input="\n".join(lines) + "\n", capture_output=True,
+                              text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual((json.loads(done.stdout)["ranks"], json.loads(done.stdout)["complete"]), (ranks, True))
+
+    # ---- Open MPI's launcher ---------------------------------------------------
+
+    def mpirun(self, ranks, binary=TESTSIZE, extra=()):
+        return ["mpirun", "--hostfile", HOSTS_FILE, "--map-by", "node", "-np", str(ranks), "--wdir", SCRATCH] + \
+            AGENT_AND_SUBNET + list(extra) + [binary]
+
+    def test_hostfile_one_rank_per_node(self):
+        job = self.launch(self.mpirun(4))
+        self.check_complete_run(job, 4, [node_of(r) for r in range(4)])
+
+    def test_two_ranks_per_node_keep_their_files_apart(self):
+        job = self.launch(self.mpirun(8))
+        self.check_complete_run(job, 8, [node_of(r) for r in range(8)])
+
+    def test_every_table_message_by_rendezvous(self):
+        # 56 bytes is the TCP transport's smallest eager limit; with twelve
+        # ranks even the rank table (48 bytes and a header) exceeds it, as
+        # every table does at thousands of ranks. A rendezvous send returns
+        # only once rank 0 posts its receive, and rank 0 receives in rank
+        # order: while rank 1 is held in its first measurement, rank 2 cannot
+        # get past its first send to its byte-wise file.
+        hold = {"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": "2000"}
+        command = self.mpirun(12, SCALE, ["--mca", "btl_tcp_eager_limit", "56", "--mca", "btl_tcp_rndv_eager_limit",
+                                          "56", "-x", "STELVANE_TEST_DELAY_RANK", "-x", "STELVANE_TEST_DELAY_MS"])
+        process = self.start(command, hold)
+        self.wait_for_process("node3", "stelvane-mpi-scale", process)
+        time.sleep(0.5)
+        self.assertEqual([n for n in self.node_files()["node3"] if n.startswith("data64-sparc-2 ")], [])
+        job = self.finish(process)
+        self.check_complete_run(job, 12, [node_of(r) for r in range(12)], SCALE_SIZES, SCALE_SIZES["bytes"])
+
+    # ---- Slurm -------------------------------------------------------------------
+
+    def srun(self, binary=TESTSIZE):
+        return ["srun", "--nodes=3", "--ntasks-per-node=1", "--kill-on-bad-exit=1", "--chdir=" + SCRATCH,
+                "--mpi=pmix", binary]
+
+    def test_srun(self):
+        job = self.launch(self.srun())
+        self.check_complete_run(job, 3, ["node1", "node2", "node3"])
+
+    def test_salloc_mpirun(self):
+        job = self.launch(["salloc", "-N3", "mpirun", "--map-by", "node", "--wdir", SCRATCH] + AGENT_AND_SUBNET +
+                          [TESTSIZE])
+        self.check_complete_run(job, 3, ["node1", "node2", "node3"])
+
+    def test_sbatch(self):
+        output = os.path.join(self.collected, "job.out")
+        script = os.path.join(self.collected, "job.sh")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\n#SBATCH --nodes=3\n#SBATCH --ntasks-per-node=1\n#SBATCH --output=%s\n"
+                    "srun --kill-on-bad-exit=1 --chdir=%s --mpi=pmix %s </dev/null\n" % (output, SCRATCH, TESTSIZE))
+        done = self.launch(["sbatch", "--wait", script])
+        with open(output) as f:
+            done.stdout = f.read()
+        self.check_complete_run(done, 3, ["node1", "node2", "node3"])
+
+    # ---- faults across nodes -------------------------------------------------------
+
+    def check_read_only_node(self, job):
+        """node3 (rank 2) could not write: its six failure lines, nan for its
+        figures and the totals, a non-zero exit, the rest of the report whole."""
+        self.assertNotEqual(job.rc, 0)
+        failures = [l for l in job.stderr.split("\n") if l.startswith("stelvane-mpi: ")]
+        prefix = "stelvane-mpi: rank 2 (node3): "
+        self.assertEqual([l[len(prefix):].split(" failed")[0] for l in failures if l.startswith(prefix)],
+                         list(READ_ONLY_FAILURES), job.stderr)
+        self.assertEqual(len(failures), len(READ_ONLY_FAILURES), job.stderr)
+        self.assertIn("Read-only file system", failures[0])
+        files = self.node_files()
+        name, lines = self.result_file(files)
+        hosts = ["node1", "node2", "node3"]
+        match_lines(self, lines, expected_report("file", 3, hosts), "result file")
+        self.assertEqual(len([l for l in lines if l.startswith("Thread:2 @node3 ") and " nan " in l + " "]), 6)
+        self.assertEqual(len([l for l in lines if l.startswith("Thread:1 @node2 ") and " nan " in l + " "]), 0)
+        self.assertEqual(files["node3"], {})
+
+    def test_read_only_scratch_on_one_node(self):
+        cluster("exec", "node3", "mount", "-o", "remount,ro", SCRATCH)
+        self.addCleanup(cluster, "exec", "node3", "mount", "-o", "remount,rw", SCRATCH)
+        self.check_read_only_node(self.launch(self.mpirun(3)))
+        self.clean_scratch()
+        self.check_read_only_node(self.launch(self.srun()))
+
+    def kill_a_worker(self, command, extra_env):
+        """Starts a job whose rank 2 (on node3) is held in its first
+        measurement, kills that rank, and returns the job's status."""
+        process = self.start(command, extra_env, output=subprocess.DEVNULL)
+        try:
+            for pid in self.wait_for_process("node3", "stelvane-mpi-testsize", process):
+                os.kill(pid, signal.SIGKILL)
+            return process.wait(KILL_BOUND)
+        finally:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+
+    def test_a_worker_killed_on_another_node_ends_the_job(self):
+        hold = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "20000"}
+        self.assertNotEqual(self.kill_a_worker(self.mpirun(3, extra=["-x", "STELVANE_TEST_DELAY_RANK",
+                                                                     "-x", "STELVANE_TEST_DELAY_MS"]), hold), 0)
+        self.assertNotEqual(self.kill_a_worker(self.srun(), hold), 0)
+
+
+class FailedUp(unittest.TestCase):
+    def test_an_up_that_fails_part_way_leaves_nothing(self):
+        # A link in the way of node3's makes up fail after two nodes exist.
+        env = {"STELVANE_VCLUSTER_ID": "stu", "STELVANE_VCLUSTER_NET": "10.252.0"}
+        subprocess.run(["ip", "link", "add", "stu3h", "type", "veth", "peer", "name", "stu3x"], check=True)
+        try:
+            done = cluster("up", "4", check=False, env=env)
+            self.assertNotEqual(done.returncode, 0)
+            self.assertIn("up failed; removing what was made", done.stderr)
+        finally:
+            subprocess.run(["ip", "link", "del", "stu3h"], check=True)
+        self.assertEqual(leftovers(set(), [], link_prefix="stu"), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
