@@ -303,6 +303,21 @@ class VirtualCluster(unittest.TestCase):
         self.assertNotEqual(self.kill_a_worker(self.srun(), hold), 0)
 
 
+    # ---- the slow node ----------------------------------------------------------
+
+    def test_a_node_capped_at_5_percent_of_a_cpu_is_named_slow(self):
+        # At test size only the byte-wise measurements last long enough to
+        # judge; two ranks per node make them last longer still.
+        cluster("throttle", "node3", "5")
+        self.addCleanup(cluster, "throttle", "node3", "off")
+        job = self.launch(self.mpirun(8))
+        self.assertEqual(job.rc, 0, job.stderr)
+        _, lines = self.result_file(self.node_files())
+        done = subprocess.run([REPORT, "--json", "-"], input="\n".join(lines) + "\n", capture_output=True,
+                              text=True, timeout=60)
+        self.assertEqual(json.loads(done.stdout)["slow_nodes"], ["node3"], done.stdout)
+
+
 class FailedUp(unittest.TestCase):
     def test_an_up_that_fails_part_way_leaves_nothing(self):
         # A link in the way of node3's makes up fail after two nodes exist.

@@ -60,8 +60,9 @@ class ReportTool(JobTestCase):
             csv = report("--csv", path)
             self.assertEqual(csv.returncode, 0, csv.stderr)
             rows = csv.stdout.splitlines()
-            self.assertEqual(rows[0], "file,ranks,measurement,unit,rank,node,role,seconds,figure,slow,failed")
-            self.assertEqual(len(rows), 1 + 6 * ranks)
+            self.assertEqual(rows[0], "file,time_stamp,time_zone,rank0_node,ranks,node,verdict,role,rank,measurement,"
+                                      "unit,seconds,figure,ratio,low,failed")
+            self.assertEqual(len(rows), 1 + 6 * ranks + 6 * ranks)  # every rank on a node of its own
             text = report(path)
             self.assertEqual(text.returncode, 0, text.stderr)
             self.assertIn("File handling through streams (files/s)", text.stdout)
@@ -113,17 +114,22 @@ class ReportTool(JobTestCase):
 
     def slow_and_failed_run(self):
         """A real 5-rank file in which rank 3 could not write (nan), with the
-        other workers' figures set to fixed values and rank 1's a hundredth
-        of them, so that which node is slow does not depend on this machine."""
+        other ranks' figures and seconds set to fixed values and rank 1's
+        figures a hundredth of the others', so that which node is slow does
+        not depend on this machine."""
         job, path = self.result_file(5, setup={3: READ_ONLY})
         self.assertEqual(job.rc, 1)
         with open(path) as f:
             lines = f.read().split("\n")
-        rate = re.compile(r"^(Thread:(\d+) @.* (?:The system could process|It was:) )(\S+)( .*)$")
+        rate = re.compile(r"^((?:Thread:(\d+) @.* )?(?:The system could process  ?|It was: ))(\S+)( .*)$")
+        spent = re.compile(r"^((?:Thread:\d+ @.* )?The system spent: )(\S+)( .*)$")
         for i, line in enumerate(lines):
             found = rate.match(line)
             if found and found.group(3) != "nan":
                 lines[i] = found.group(1) + ("1000" if found.group(2) == "1" else "100000") + found.group(4)
+            found = spent.match(line)
+            if found:
+                lines[i] = found.group(1) + "1" + found.group(3)
         with open(path, "w") as f:
             f.write("\n".join(lines))
         return job, path
@@ -132,12 +138,19 @@ class ReportTool(JobTestCase):
         _, path = self.slow_and_failed_run()
         done = report("--json", path)
         self.assertEqual(done.returncode, 0, done.stderr)
-        for measurement in json.loads(done.stdout)["measurements"]:
+        document = json.loads(done.stdout)
+        self.assertEqual((document["slow_nodes"], document["suspect_nodes"], document["failed_nodes"]),
+                         (["node one"], [], ["node-three"]))
+        self.assertEqual(document["rank0_node"], "zero")
+        self.assertEqual([(n["node"], n["ranks"], n["verdict"]) for n in document["nodes"]][:2],
+                         [("node-three", [3], "failed"), ("node one", [1], "slow")])
+        self.assertEqual(document["nodes"][1]["slow_in"], list(KEYS))
+        for measurement in document["measurements"]:
             self.assertEqual(measurement["slow_ranks"], [1], measurement["key"])
             self.assertEqual(measurement["failed_ranks"], [3], measurement["key"])
         text = report(path).stdout
-        self.assertIn("slow: Thread:1 @node one (", text)
-        self.assertIn("failed: Thread:3 @node-three", text)
+        self.assertIn("Nodes: 1 slow, 0 suspect, 1 failed, 3 ok", text)
+        self.assertIn("slow     node one (ranks 1): below 0.5 x the other nodes' median: streams 0.01", text)
 
     def test_html_page_renders_one_chart_per_measurement_and_one_bar_per_worker(self):
         chromium = shutil.which("chromium")
@@ -177,7 +190,7 @@ class ReportTool(JobTestCase):
         self.assertEqual(report("/nonexistent/file").returncode, 1)
         helped = report("--help")
         self.assertEqual(helped.returncode, 0)
-        self.assertIn("3.5 robust z-scores", helped.stdout)
+        self.assertIn("slow when low in at least 2 measurements", helped.stdout)
         version = report("--version")
         self.assertEqual((version.returncode, version.stdout.strip()), (0, "1.0.0"))
 

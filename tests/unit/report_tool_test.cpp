@@ -1,56 +1,116 @@
-// stelvane-report: the slow-node rule on constructed figures, and the
-// number grammar.
+// stelvane-report: the node verdict on constructed figures, and the number
+// grammar.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <sstream>
 
-#include "analysis.h"
 #include "result_reader.h"
+#include "verdict.h"
 
 namespace {
-MeasurementFigures workers_with(const std::vector<double>& figures) {
-  MeasurementFigures m;
-  int rank = 1;
-  for (double figure : figures) {
-    m.workers.push_back({rank, std::to_string(rank), 1.0, figure});
-    ++rank;
-  }
-  return m;
-}
 
-std::vector<int> slow_ranks(const std::vector<double>& figures) {
-  const MeasurementFigures m = workers_with(figures);
-  std::vector<int> ranks;
-  for (const WorkerFigures* worker : spread_of(m).slow) ranks.push_back(worker->rank);
-  return ranks;
-}
+constexpr double LONG = 1.0;     // seconds: long enough to be judged
+constexpr double SHORT = 0.0199;  // just too short
+
+// A run of ranks_per_node ranks on each node, dealt out node by node in turn
+// as --map-by node does: rank r on nodes[r % nodes], rank 0 on the first.
+// Every figure is 100 and every measurement lasts LONG unless changed.
+struct FakeRun {
+  ResultFile file;
+
+  FakeRun(const std::vector<std::string>& nodes, int ranks_per_node) {
+    file.stamp.rank0_node = nodes[0];
+    file.ranks = static_cast<int>(nodes.size()) * ranks_per_node;
+    for (MeasurementFigures& m : file.measurements) {
+      m.rank0_seconds = LONG;
+      m.rank0_figure = 100;
+      for (int rank = 1; rank < file.ranks; ++rank) m.workers.push_back({rank, nodes[rank % nodes.size()], LONG, 100});
+    }
+  }
+  // Sets the figure of every worker on `node` in measurement m.
+  FakeRun& figure(const std::string& node, int m, double figure) {
+    for (WorkerFigures& worker : file.measurements[m].workers)
+      if (worker.node == node) worker.figure = figure;
+    return *this;
+  }
+  FakeRun& rank_figure(int rank, int m, double figure) {
+    for (WorkerFigures& worker : file.measurements[m].workers)
+      if (worker.rank == rank) worker.figure = figure;
+    return *this;
+  }
+  FakeRun& seconds(int m, double seconds) {
+    for (WorkerFigures& worker : file.measurements[m].workers) worker.seconds = seconds;
+    return *this;
+  }
+  std::map<std::string, std::string> verdicts() const {
+    std::map<std::string, std::string> named;
+    for (const NodeVerdict& node : judge_nodes(file).nodes)
+      if (node.verdict != Verdict::ok) named[node.node] = verdict_name(node.verdict);
+    return named;
+  }
+};
+
+const std::vector<std::string> FOUR = {"n1", "n2", "n3", "n4"};
+using Named = std::map<std::string, std::string>;
+
 }  // namespace
 
-TEST(SlowNodes, FarBelowTheMedianAndBelowHalfOfIt) {
-  EXPECT_EQ(slow_ranks({100, 101, 99, 100, 102, 20}), std::vector<int>{6});
-  EXPECT_EQ(slow_ranks({100, 101, 99, 100, 102, 103}), std::vector<int>{});
-  // Far below by z-score but above half the median: not slow.
-  EXPECT_EQ(slow_ranks({100, 100.1, 99.9, 100, 60}), std::vector<int>{});
-  // No spread at all: any figure below half the median is slow.
-  EXPECT_EQ(slow_ranks({100, 100, 100, 100, 40}), std::vector<int>{5});
-  // A wide spread hides a low figure.
-  EXPECT_EQ(slow_ranks({10, 100, 200, 300, 400, 45}), std::vector<int>{});
-  EXPECT_EQ(slow_ranks({100}), std::vector<int>{});
-  EXPECT_EQ(slow_ranks({100, 10}), std::vector<int>{});
+TEST(NodeVerdict, OrdinarySpreadNamesNobody) {
+  FakeRun run(FOUR, 2);
+  const double spread[] = {60, 140, 75, 125, 90, 110, 55};  // as wide as seen on a busy machine
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    for (int rank = 1; rank <= 7; ++rank) run.rank_figure(rank, m, spread[(rank + m) % 7]);
+  EXPECT_EQ(run.verdicts(), Named{});
 }
 
-TEST(SlowNodes, FailedWorkersAreListedApartAndNotCounted) {
-  const MeasurementFigures m = workers_with({100, NAN, 101, 99, 20});
-  const WorkerSpread spread = spread_of(m);
-  ASSERT_EQ(spread.failed.size(), 1u);
-  EXPECT_EQ(spread.failed[0]->rank, 2);
-  ASSERT_EQ(spread.slow.size(), 1u);
-  EXPECT_EQ(spread.slow[0]->rank, 5);
-  EXPECT_EQ(spread.measured, 4u);
-  EXPECT_EQ(spread.median, 99.5);
-  EXPECT_EQ(spread.min, 20);
-  EXPECT_EQ(spread.max, 101);
+TEST(NodeVerdict, BoundariesOfLowAndOfSlow) {
+  // Just below half the others' median is low, just above is not.
+  EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", STREAMS, 49.9).figure("n3", BYTEWISE_WRITE, 49.9).verdicts(),
+            (Named{{"n3", "slow"}}));
+  EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", STREAMS, 50.1).figure("n3", BYTEWISE_WRITE, 50.1).verdicts(), Named{});
+  // Low in one measurement: suspect; in two: slow.
+  EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", DESCRIPTORS, 20).verdicts(), (Named{{"n3", "suspect"}}));
+  // Measurements shorter than the judged length do not count.
+  FakeRun short_ones(FOUR, 2);
+  short_ones.figure("n2", BLOCK_READ, 5).figure("n2", BLOCK_WRITE, 5).seconds(BLOCK_READ, SHORT).seconds(BLOCK_WRITE, SHORT);
+  EXPECT_EQ(short_ones.verdicts(), Named{});
+  short_ones.seconds(BLOCK_READ, 0.02).seconds(BLOCK_WRITE, 0.02);
+  EXPECT_EQ(short_ones.verdicts(), (Named{{"n2", "slow"}}));
+}
+
+TEST(NodeVerdict, TwoSlowRanksOnOneNodeMakeOneSlowNode) {
+  FakeRun run(FOUR, 2);
+  for (int m : {STREAMS, DESCRIPTORS, BYTEWISE_WRITE, BYTEWISE_READ}) run.figure("n2", m, 15);
+  EXPECT_EQ(run.verdicts(), (Named{{"n2", "slow"}}));
+  const Verdicts verdicts = judge_nodes(run.file);
+  EXPECT_EQ(verdicts.nodes.front().ranks, (std::vector<int>{1, 5}));
+  EXPECT_DOUBLE_EQ(verdicts.nodes.front().ratios[STREAMS], 0.15);
+}
+
+TEST(NodeVerdict, NodesAreComparedLikeWithLike) {
+  // Three ranks that share a node each get a third of it: their nodes are
+  // compared with each other, not with nodes that run one rank.
+  FakeRun shared({"a", "b", "c", "d", "e", "f", "g", "e", "f", "g", "e", "f", "g"}, 1);
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    for (const char* node : {"e", "f", "g"}) shared.figure(node, m, 30);
+  EXPECT_EQ(shared.verdicts(), Named{});
+  // Rank 0's node has a worker fewer; slow, it is still named.
+  EXPECT_EQ(FakeRun(FOUR, 2).figure("n1", STREAMS, 30).figure("n1", BYTEWISE_READ, 30).verdicts(),
+            (Named{{"n1", "slow"}}));
+  // With no worker on it, rank 0's own figures speak for it.
+  FakeRun alone(FOUR, 1);
+  for (int m : {STREAMS, BYTEWISE_WRITE}) alone.file.measurements[m].rank0_figure = 20;
+  EXPECT_EQ(alone.verdicts(), (Named{{"n1", "slow"}}));
+}
+
+TEST(NodeVerdict, FailedRanksAndTooFewNodes) {
+  FakeRun failed(FOUR, 2);
+  failed.rank_figure(6, BLOCK_WRITE, NAN).figure("n4", STREAMS, 10).figure("n4", DESCRIPTORS, 10);
+  EXPECT_EQ(failed.verdicts(), (Named{{"n3", "failed"}, {"n4", "slow"}}));
+  // Two nodes: one may be half the other, but nothing says which is wrong.
+  EXPECT_EQ(FakeRun({"n1", "n2"}, 1).figure("n2", STREAMS, 10).figure("n2", DESCRIPTORS, 10).verdicts(), Named{});
 }
 
 TEST(ReportNumbers, OnlyTheStreamDefaultFormat) {
@@ -63,16 +123,12 @@ TEST(ReportNumbers, OnlyTheStreamDefaultFormat) {
   }
 }
 
-TEST(ResultFileParser, EmptyAndForeignInput) {
-  std::istringstream empty("");
-  EXPECT_THROW(parse_result_file(empty, "empty.txt"), ParseError);
-  std::istringstream foreign("hello\nworld\nThread(s): 2\n");
-  try {
-    parse_result_file(foreign, "foreign.txt");
-    FAIL() << "accepted a foreign file";
-  } catch (const ParseError& error) {
-    EXPECT_EQ(std::string(error.what()).rfind("foreign.txt:1: expected \"Vantrel :: Corvada", 0), 0u) << error.what();
-  }
-  std::istringstream too_many("Vantrel\n\nThread(s): 999999\n");
-  EXPECT_THROW(parse_result_file(too_many, "x"), ParseError);
+TEST(RunStamp, FromTheNameTheBenchmarkGives) {
+  const RunStamp stamp =
+      stamp_of("/scratch/results_stelvane_lite_netbsd_sparc64_clusters @ CET time Sun Dec  6 21:06:11 2026 @ n @1.txt");
+  EXPECT_EQ(stamp.time_stamp, "2026-12-06T21:06:11");
+  EXPECT_EQ(stamp.time_zone, "CET");
+  EXPECT_EQ(stamp.rank0_node, "n @1");
+  EXPECT_EQ(stamp_of("renamed.txt").time_stamp, "");
+  EXPECT_EQ(stamp_of("-").rank0_node, "");
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "analysis.h"
+#include "verdict.h"
 #include "outputs.h"
 
 namespace {
@@ -37,14 +37,16 @@ std::string escaped(const std::string& text) {
 }
 
 
-const char* status_of(const WorkerSpread& spread, const WorkerFigures& worker) {
-  if (is_listed(spread.failed, worker)) return "failed";
-  if (is_listed(spread.slow, worker)) return "slow";
+const char* status_of(const Verdicts& verdicts, int m, const WorkerFigures& worker) {
+  if (std::isnan(worker.figure)) return "failed";
+  const NodeVerdict* node = verdicts.of(worker.node);
+  if (node != nullptr && node->verdict == Verdict::slow && node->low[m]) return "slow";
   return "";
 }
 
 // Bars of the workers' figures; a failed worker gets a short grey bar.
-void write_chart(std::ostream& out, const char* key, const MeasurementFigures& m, const WorkerSpread& spread) {
+void write_chart(std::ostream& out, int index, const MeasurementFigures& m, const Verdicts& verdicts) {
+  const char* key = MEASUREMENTS[index].key;
   const double plot_height = 220, left = 50, bottom = 90;
   const double bar_step = std::clamp(900.0 / std::max<std::size_t>(m.workers.size(), 1), 2.0, 40.0);
   const double width = left + bar_step * m.workers.size() + 20;
@@ -61,7 +63,7 @@ void write_chart(std::ostream& out, const char* key, const MeasurementFigures& m
   out << "<text class=\"label\" x=\"2\" y=\"14\">" << figure_text(top) << "</text>\n";
   for (std::size_t i = 0; i < m.workers.size(); ++i) {
     const WorkerFigures& worker = m.workers[i];
-    const std::string status = status_of(spread, worker);
+    const std::string status = status_of(verdicts, index, worker);
     const double x = left + bar_step * i + bar_step * 0.1;
     const double figure = std::isfinite(worker.figure) ? worker.figure : top * 0.02;
     out << "<rect class=\"bar" << (status.empty() ? "" : " " + status) << "\" data-rank=\"" << worker.rank
@@ -79,12 +81,12 @@ void write_chart(std::ostream& out, const char* key, const MeasurementFigures& m
   out << "</svg>\n";
 }
 
-void write_table(std::ostream& out, const MeasurementFigures& m, const WorkerSpread& spread, const char* unit) {
+void write_table(std::ostream& out, int index, const MeasurementFigures& m, const Verdicts& verdicts, const char* unit) {
   out << "<table><tr><th>rank</th><th>node</th><th>seconds</th><th>" << unit << "</th><th>status</th></tr>\n";
   out << "<tr class=\"rank0\"><td>0</td><td class=\"node\">rank 0 alone</td><td>" << figure_text(m.rank0_seconds)
       << "</td><td>" << figure_text(m.rank0_figure) << "</td><td></td></tr>\n";
   for (const WorkerFigures& worker : m.workers) {
-    const std::string status = status_of(spread, worker);
+    const std::string status = status_of(verdicts, index, worker);
     out << "<tr class=\"worker " << status << "\"><td>" << worker.rank << "</td><td class=\"node\">"
         << escaped(worker.node) << "</td><td>" << figure_text(worker.seconds) << "</td><td>"
         << figure_text(worker.figure) << "</td><td>" << status << "</td></tr>\n";
@@ -108,13 +110,13 @@ void write_html(std::ostream& out, const std::vector<ResultFile>& files) {
     out << "<section class=\"file\"><h2>" << escaped(file.source) << ": " << file.ranks
         << (file.ranks == 1 ? " rank" : " ranks") << "</h2>\n";
     if (!file.complete) out << "<p class=\"truncated\">Truncated: " << escaped(file.truncation) << "</p>\n";
+    const Verdicts verdicts = judge_nodes(file);
     for (int i = 0; i < MEASUREMENT_COUNT; ++i) {
       const MeasurementFigures& m = file.measurements[i];
-      const WorkerSpread spread = spread_of(m);
       out << "<div class=\"measurement\" id=\"" << MEASUREMENTS[i].key << "\"><h3>" << MEASUREMENTS[i].title
           << " (" << MEASUREMENTS[i].unit << ")</h3>\n";
-      write_chart(out, MEASUREMENTS[i].key, m, spread);
-      write_table(out, m, spread, MEASUREMENTS[i].unit);
+      write_chart(out, i, m, verdicts);
+      write_table(out, i, m, verdicts, MEASUREMENTS[i].unit);
       out << "</div>\n";
     }
     out << "</section>\n";

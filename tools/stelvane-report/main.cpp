@@ -2,10 +2,12 @@
 // slow, as a text summary, JSON, CSV or an HTML page with charts.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
-#include "analysis.h"
+#include "verdict.h"
 #include "outputs.h"
 #include "result_reader.h"
 
@@ -15,26 +17,33 @@ constexpr int EXIT_UNREADABLE = 1;  // a file could not be read or is not a resu
 constexpr int EXIT_USAGE = 2;       // the command line is wrong
 constexpr int EXIT_TRUNCATED = 3;   // a file stops part way; what it held is still shown
 
-const char* const DESCRIPTION =
-    "Reads stelvane-mpi result files (or standard input, given as -) and prints, per measurement, rank 0's "
-    "own figure, the cluster total, the spread of the workers' figures and the slow nodes.\n\n"
-    "A worker is slow when its figure is more than 3.5 robust z-scores below the median of the workers' "
-    "figures (z = 0.6745 (figure - median) / MAD, MAD the median absolute deviation) and also below half "
-    "that median. Workers whose measurement failed (nan) are listed as failed, never as slow.\n\n"
-    "Exit status: 0 all files read; 1 a file could not be read or is no result file; 2 usage error; "
-    "3 a file stops part way (its contents are still shown).";
+std::string description() {
+  return "Reads stelvane-mpi result files (or standard input, given as -) and says which nodes are slow, then "
+         "shows, per measurement, rank 0's own figure, the cluster total and the spread of the workers' figures.\n\n"
+         "A node's figure in a measurement is the median of its workers' figures (rank 0's own when no worker runs "
+         "there); its ratio is that over the median of the other nodes' figures, nodes with as many workers "
+         "compared with each other. A node is low in a measurement when its ratio is below " +
+         ratio_text(LOW_RATIO) + ". Measurements whose median worker took less than " +
+         figure_text(MIN_JUDGED_SECONDS) + " s are left out. A node is slow when low in at least " +
+         std::to_string(SLOW_MEASUREMENTS) + " measurements, suspect when low in one, failed when a figure of one of "
+         "its ranks is nan. With fewer than " + std::to_string(MIN_COMPARED_NODES) +
+         " nodes nothing is judged slow.\n\n"
+         "Exit status: 0 all files read; 1 a file could not be read or is no result file; 2 usage error; "
+         "3 a file stops part way (its contents are still shown).";
+}
 
 ResultFile read_one(const std::string& name) {
   if (name == "-") return parse_result_file(std::cin, "-");
+  errno = 0;
   std::ifstream in(name, std::ios::binary);
-  if (!in) throw ParseError(name + ": cannot be opened");
+  if (!in) throw ParseError(name + ": cannot be opened: " + (errno ? std::strerror(errno) : "unknown reason"));
   return parse_result_file(in, name);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  CLI::App app{DESCRIPTION, "stelvane-report"};
+  CLI::App app{description(), "stelvane-report"};
   std::vector<std::string> names;
   bool json = false, csv = false;
   std::string html_path;
@@ -66,11 +75,13 @@ int main(int argc, char* argv[]) {
     write_text(std::cout, files);
 
   if (!html_path.empty()) {
+    errno = 0;
     std::ofstream page(html_path);
     write_html(page, files);
     page.close();
     if (!page) {
-      std::cerr << "stelvane-report: cannot write " << html_path << std::endl;
+      std::cerr << "stelvane-report: cannot write " << html_path << ": "
+                << (errno ? std::strerror(errno) : "unknown reason") << std::endl;
       return EXIT_UNREADABLE;
     }
   }

@@ -31,8 +31,20 @@ struct MeasurementFigures {
   double average = NO_FIGURE;          // total / workers
 };
 
+// What a result file's name says of its run; empty when the file has another
+// name, or came from standard input.
+struct RunStamp {
+  std::string time_stamp;  // the start time, local to the run: 2026-12-07T01:17:13
+  std::string time_zone;   // as the name gives it: UTC, CET
+  std::string rank0_node;  // rank 0's processor name
+};
+
+// Reads the stamp out of a path whose file name the benchmark made.
+RunStamp stamp_of(const std::string& path);
+
 struct ResultFile {
   std::string source;  // file name, or "-" for standard input
+  RunStamp stamp;
   int ranks = 0;
   MeasurementFigures measurements[MEASUREMENT_COUNT];
   bool complete = false;

@@ -1,0 +1,188 @@
+#include "verdict.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+double median_of(std::vector<double> values) {
+  if (values.empty()) return NO_FIGURE;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+}
+
+WorkerSpread spread_of(const MeasurementFigures& measurement) {
+  std::vector<double> figures;
+  for (const WorkerFigures& worker : measurement.workers)
+    if (!std::isnan(worker.figure)) figures.push_back(worker.figure);
+  WorkerSpread spread;
+  spread.measured = figures.size();
+  if (figures.empty()) return spread;
+  spread.median = median_of(figures);
+  spread.min = *std::min_element(figures.begin(), figures.end());
+  spread.max = *std::max_element(figures.begin(), figures.end());
+  return spread;
+}
+
+const char* verdict_name(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::ok: return "ok";
+    case Verdict::suspect: return "suspect";
+    case Verdict::slow: return "slow";
+    case Verdict::failed: return "failed";
+  }
+  return "ok";
+}
+
+std::vector<int> NodeVerdict::low_in() const {
+  std::vector<int> indices;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (low[m]) indices.push_back(m);
+  return indices;
+}
+
+std::vector<int> NodeVerdict::failed_in() const {
+  std::vector<int> indices;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (failed[m]) indices.push_back(m);
+  return indices;
+}
+
+double NodeVerdict::worst_ratio(const bool judged[MEASUREMENT_COUNT]) const {
+  double worst = NO_FIGURE;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (judged[m] && !std::isnan(ratios[m]) && !(ratios[m] >= worst)) worst = ratios[m];
+  return worst;
+}
+
+const NodeVerdict* Verdicts::of(const std::string& node) const {
+  for (const NodeVerdict& verdict : nodes)
+    if (verdict.node == node) return &verdict;
+  return nullptr;
+}
+
+std::vector<std::string> Verdicts::named(Verdict verdict) const {
+  std::vector<std::string> names;
+  for (const NodeVerdict& node : nodes)
+    if (node.verdict == verdict) names.push_back(node.node);
+  return names;
+}
+
+namespace {
+
+// The figures of one node in one measurement: its workers', or rank 0's own
+// when no worker runs there.
+struct NodeFigures {
+  std::vector<double> figures;
+  bool failed = false;
+};
+
+double node_figure(const NodeFigures& figures) { return figures.failed ? NO_FIGURE : median_of(figures.figures); }
+
+// The median of the figures of the nodes other than `node` that are alike:
+// as many workers, while there are at least two such others; else all others.
+double reference_for(const std::string& node, const std::map<std::string, double>& figure_of,
+                     const std::map<std::string, int>& workers_of) {
+  std::vector<double> alike, all;
+  for (const auto& [other, figure] : figure_of) {
+    if (other == node || std::isnan(figure)) continue;
+    all.push_back(figure);
+    if (workers_of.at(other) == workers_of.at(node)) alike.push_back(figure);
+  }
+  if (alike.size() >= MIN_COMPARED_NODES - 1) return median_of(alike);
+  if (all.size() >= MIN_COMPARED_NODES - 1) return median_of(all);
+  return NO_FIGURE;
+}
+
+int severity(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::failed: return 0;
+    case Verdict::slow: return 1;
+    case Verdict::suspect: return 2;
+    case Verdict::ok: return 3;
+  }
+  return 3;
+}
+
+}  // namespace
+
+Verdicts judge_nodes(const ResultFile& file) {
+  Verdicts verdicts;
+  // The nodes and their ranks, in the order their first rank appears.
+  std::map<std::string, std::size_t> index_of;
+  std::map<std::string, int> workers_of;
+  auto node_entry = [&](const std::string& name) -> NodeVerdict& {
+    auto [at, added] = index_of.try_emplace(name, verdicts.nodes.size());
+    if (added) {
+      verdicts.nodes.emplace_back();
+      verdicts.nodes.back().node = name;
+      std::fill(std::begin(verdicts.nodes.back().ratios), std::end(verdicts.nodes.back().ratios), NO_FIGURE);
+      workers_of[name] = 0;
+    }
+    return verdicts.nodes[at->second];
+  };
+  const bool rank0_known = !file.stamp.rank0_node.empty();
+  if (rank0_known) node_entry(file.stamp.rank0_node).ranks.push_back(0);
+  for (const WorkerFigures& worker : file.measurements[0].workers) {
+    NodeVerdict& node = node_entry(worker.node);
+    node.ranks.push_back(worker.rank);
+    ++node.workers;
+    ++workers_of[worker.node];
+  }
+
+  std::size_t nodes_with_figures = 0;
+  for (const NodeVerdict& node : verdicts.nodes)
+    if (node.workers > 0 || (rank0_known && node.node == file.stamp.rank0_node)) ++nodes_with_figures;
+  verdicts.enough_nodes = nodes_with_figures >= MIN_COMPARED_NODES;
+
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    const MeasurementFigures& measurement = file.measurements[m];
+    std::map<std::string, NodeFigures> figures;
+    std::vector<double> seconds;
+    for (const WorkerFigures& worker : measurement.workers) {
+      NodeFigures& node = figures[worker.node];
+      if (std::isnan(worker.figure))
+        node.failed = true;
+      else
+        node.figures.push_back(worker.figure);
+      if (!std::isnan(worker.seconds)) seconds.push_back(worker.seconds);
+    }
+    if (rank0_known && workers_of[file.stamp.rank0_node] == 0) {
+      NodeFigures& node = figures[file.stamp.rank0_node];
+      if (std::isnan(measurement.rank0_figure) && !std::isnan(measurement.rank0_seconds))
+        node.failed = true;
+      else if (!std::isnan(measurement.rank0_figure))
+        node.figures.push_back(measurement.rank0_figure);
+    }
+    verdicts.median_seconds[m] = median_of(seconds);
+    verdicts.judged[m] = verdicts.median_seconds[m] >= MIN_JUDGED_SECONDS;
+
+    std::map<std::string, double> figure_of;
+    for (const auto& [name, node] : figures) figure_of[name] = node_figure(node);
+    for (const auto& [name, node] : figures) {
+      NodeVerdict& verdict = node_entry(name);
+      verdict.failed[m] = node.failed;
+      const double reference = reference_for(name, figure_of, workers_of);
+      verdict.ratios[m] = figure_of[name] / reference;
+      verdict.low[m] = verdicts.judged[m] && verdict.ratios[m] < LOW_RATIO;
+    }
+  }
+
+  for (NodeVerdict& node : verdicts.nodes) {
+    const std::size_t lows = node.low_in().size();
+    if (!node.failed_in().empty())
+      node.verdict = Verdict::failed;
+    else if (lows >= SLOW_MEASUREMENTS)
+      node.verdict = Verdict::slow;
+    else if (lows == 1)
+      node.verdict = Verdict::suspect;
+  }
+  const bool* judged = verdicts.judged;
+  std::stable_sort(verdicts.nodes.begin(), verdicts.nodes.end(), [&](const NodeVerdict& a, const NodeVerdict& b) {
+    if (severity(a.verdict) != severity(b.verdict)) return severity(a.verdict) < severity(b.verdict);
+    const double wa = a.worst_ratio(judged), wb = b.worst_ratio(judged);
+    if (std::isnan(wa) != std::isnan(wb)) return std::isnan(wb);
+    return wa < wb;
+  });
+  return verdicts;
+}

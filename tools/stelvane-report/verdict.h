@@ -1,0 +1,61 @@
+// Which nodes are slow: a verdict per node from all six measurements.
+//
+// For each measurement, a node's figure is the median of its workers'
+// figures (rank 0's own figure when no worker runs on its node), and its
+// ratio is that figure over the median of the other nodes' figures. Only
+// nodes with as many workers are compared while there are at least two of
+// them, since ranks that share a node compete for it; else all other nodes.
+// A node is low in a measurement when its ratio is below LOW_RATIO. A
+// measurement whose median worker took less than MIN_JUDGED_SECONDS is left
+// out: at that length the scheduler decides the figure, not the node.
+//
+//   failed   a figure of one of its ranks is nan (the measurement failed);
+//   slow     low in at least SLOW_MEASUREMENTS measurements;
+//   suspect  low in one measurement;
+//   ok       otherwise, and whenever fewer than three nodes can be compared.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "result_reader.h"
+
+inline constexpr double LOW_RATIO = 0.5;
+inline constexpr int SLOW_MEASUREMENTS = 2;
+inline constexpr double MIN_JUDGED_SECONDS = 0.02;
+inline constexpr int MIN_COMPARED_NODES = 3;  // a node and at least two others to compare it with
+
+enum class Verdict { ok, suspect, slow, failed };
+const char* verdict_name(Verdict verdict);  // "ok", "suspect", "slow", "failed"
+
+struct NodeVerdict {
+  std::string node;
+  std::vector<int> ranks;  // in rank order; 0 when rank 0 runs there
+  int workers = 0;
+  Verdict verdict = Verdict::ok;
+  double ratios[MEASUREMENT_COUNT];   // figure / median of the others; NaN when not compared
+  bool low[MEASUREMENT_COUNT] = {};   // judged and below LOW_RATIO
+  bool failed[MEASUREMENT_COUNT] = {};
+  std::vector<int> low_in() const;     // measurement indices, in report order
+  std::vector<int> failed_in() const;
+  double worst_ratio(const bool judged[MEASUREMENT_COUNT]) const;  // lowest judged ratio, NaN when none
+};
+
+struct Verdicts {
+  std::vector<NodeVerdict> nodes;         // worst first: failed, slow, suspect, ok; then by worst ratio
+  bool judged[MEASUREMENT_COUNT] = {};    // long enough to count
+  double median_seconds[MEASUREMENT_COUNT];
+  bool enough_nodes = false;              // at least MIN_COMPARED_NODES with figures
+  const NodeVerdict* of(const std::string& node) const;
+  std::vector<std::string> named(Verdict verdict) const;
+};
+
+Verdicts judge_nodes(const ResultFile& file);
+
+// Per measurement, over the workers' figures (failed ones left out).
+struct WorkerSpread {
+  std::size_t measured = 0;
+  double median = NO_FIGURE, min = NO_FIGURE, max = NO_FIGURE;
+};
+WorkerSpread spread_of(const MeasurementFigures& measurement);
+double median_of(std::vector<double> values);  // NaN when empty
