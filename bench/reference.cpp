@@ -1,40 +1,49 @@
 // The benchmark's six single-process measurements with nothing around them:
 // the same operations, counts, sizes and offsets as rank 0 performs, as bare
-// loops over stream calls (the stream cycle) or system calls (everything
-// else). bench/run compares the benchmark's figures with these.
+// loops. bench/run compares the benchmark's figures with these.
+//
+// The byte-wise and block measurements have two references: the same stream
+// operations the benchmark makes (a put and a flush per byte written, an
+// unbuffered get and a sync per byte read; a block read or write and a sync
+// or flush per pass), which is the best the benchmark could do, and the bare
+// system calls, which is the physical limit.
 //
 // It runs as an MPI process too, started by mpirun and timed with MPI_Wtime,
 // so that both sides measure inside the same runtime (MPI's memory hooks and
 // progress threads included) and differ only in the calls they make.
 //
-// Prints one line per measurement: its name and its figure (units per second).
+// Prints one line per measurement: its key and its figure (units per
+// second); the stream references of the byte-wise and block measurements
+// carry the suffix _streams.
 #include <fcntl.h>
 #include <mpi.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 
-#include "sizes.h"
 #include "measurements.h"
+#include "sizes.h"
 
 namespace {
-
-double seconds_since(double start) { return MPI_Wtime() - start; }
-
-void fail(const char* what) {
-  std::perror(what);
-  std::exit(1);
-}
 
 const char* const STREAM_NAME = "reference-low.tmp";
 const char* const DESCRIPTOR_NAME = "reference-high.tmp";
 const char* const BYTE_NAME = "reference-single.tmp";
+const char* const STREAM_BYTE_NAME = "reference-streams.tmp";
 const char* const BLOCK_NAME = "reference-single";
 constexpr std::uint64_t HALF = BYTEWISE_FILE_BYTES / SINGLE_PROCESS_PASS_DIVISOR;
 constexpr double CREDITED = BYTEWISE_FILE_BYTES + HALF;
+
+// A file that could not be opened makes every figure meaningless: say so,
+// and let main end the run.
+bool opened(bool is_open, const char* name) {
+  if (!is_open) std::fprintf(stderr, "stelvane-reference: cannot open %s: %s\n", name, std::strerror(errno));
+  return is_open;
+}
 
 double stream_cycles() {
   std::ofstream out;
@@ -47,7 +56,7 @@ double stream_cycles() {
     out.close();
     std::remove(STREAM_NAME);
   }
-  return FILE_HANDLING_CYCLES / seconds_since(start);
+  return FILE_HANDLING_CYCLES / (MPI_Wtime() - start);
 }
 
 double descriptor_cycles() {
@@ -56,10 +65,10 @@ double descriptor_cycles() {
     close(open(DESCRIPTOR_NAME, O_RDWR | O_CREAT, 0777));
     unlink(DESCRIPTOR_NAME);
   }
-  return FILE_HANDLING_CYCLES / seconds_since(start);
+  return FILE_HANDLING_CYCLES / (MPI_Wtime() - start);
 }
 
-double byte_writes() {
+double byte_writes(bool& ok) {
   const char fill = FILL_BYTE;
   const double start = MPI_Wtime();
   const int fd = open(BYTE_NAME, O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -68,12 +77,12 @@ double byte_writes() {
   lseek(fd, HALF, SEEK_SET);
   for (std::uint64_t i = 0; i < HALF; ++i) write(fd, &fill, 1);
   close(fd);
-  const double rate = CREDITED / seconds_since(start);
-  if (fd < 0) fail(BYTE_NAME);
+  const double rate = CREDITED / (MPI_Wtime() - start);
+  ok = opened(fd >= 0, BYTE_NAME);
   return rate;
 }
 
-double byte_reads() {
+double byte_reads(bool& ok) {
   char byte = 0;
   const double start = MPI_Wtime();
   const int fd = open(BYTE_NAME, O_RDONLY);
@@ -84,30 +93,76 @@ double byte_reads() {
   lseek(fd, HALF, SEEK_SET);
   for (std::uint64_t i = 0; i < HALF; ++i) read(fd, &byte, 1);
   close(fd);
-  const double rate = CREDITED / seconds_since(start);
-  if (fd < 0) fail(BYTE_NAME);
+  const double rate = CREDITED / (MPI_Wtime() - start);
+  ok = opened(fd >= 0, BYTE_NAME);
+  return rate;
+}
+
+double stream_byte_writes(bool& ok) {
+  std::ofstream out;
+  const double start = MPI_Wtime();
+  out.open(STREAM_BYTE_NAME, std::ios::out | std::ios::binary);
+  for (std::uint64_t i = 0; i < BYTEWISE_FILE_BYTES; ++i) {
+    out.put(FILL_BYTE);
+    out.flush();
+  }
+  out.seekp(0);
+  out.seekp(HALF);
+  for (std::uint64_t i = 0; i < HALF; ++i) {
+    out.put(FILL_BYTE);
+    out.flush();
+  }
+  const bool was_open = out.is_open();
+  out.close();
+  const double rate = CREDITED / (MPI_Wtime() - start);
+  ok = opened(was_open, STREAM_BYTE_NAME);
+  return rate;
+}
+
+double stream_byte_reads(bool& ok) {
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(nullptr, 0);
+  char byte = 0;
+  const double start = MPI_Wtime();
+  in.open(STREAM_BYTE_NAME, std::ios::in | std::ios::binary);
+  in.seekg(0);
+  const bool was_open = in.is_open();
+  while (in.good()) {
+    in.get(byte);
+    in.sync();
+  }
+  in.clear();
+  in.seekg(0);
+  in.seekg(HALF);
+  for (std::uint64_t i = 0; i < HALF; ++i) {
+    in.get(byte);
+    in.sync();
+  }
+  in.close();
+  const double rate = CREDITED / (MPI_Wtime() - start);
+  ok = opened(was_open, STREAM_BYTE_NAME);
   return rate;
 }
 
 std::unique_ptr<char[]> block;
 off_t block_size = 0;
 
-double block_read() {
+double block_read(bool& ok) {
   const double start = MPI_Wtime();
   const int fd = open(BYTE_NAME, O_RDONLY);
   block_size = lseek(fd, 0, SEEK_END);
-  block.reset(new char[block_size]);
+  block.reset(new char[block_size > 0 ? block_size : 1]);
   lseek(fd, 0, SEEK_SET);
   read(fd, block.get(), block_size);
   lseek(fd, block_size / 2, SEEK_SET);
   read(fd, block.get(), block_size / 2);
   close(fd);
-  const double rate = block_size * 1.5 / seconds_since(start);
-  if (fd < 0) fail(BYTE_NAME);
+  const double rate = block_size * 1.5 / (MPI_Wtime() - start);
+  ok = opened(fd >= 0, BYTE_NAME);
   return rate;
 }
 
-double block_write() {
+double block_write(bool& ok) {
   const double start = MPI_Wtime();
   const int fd = open(BLOCK_NAME, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   lseek(fd, 0, SEEK_SET);
@@ -115,21 +170,77 @@ double block_write() {
   lseek(fd, block_size / 2, SEEK_SET);
   write(fd, block.get(), block_size / 2);
   close(fd);
-  const double rate = block_size * 1.5 / seconds_since(start);
-  if (fd < 0) fail(BLOCK_NAME);
+  const double rate = block_size * 1.5 / (MPI_Wtime() - start);
+  ok = opened(fd >= 0, BLOCK_NAME);
   return rate;
+}
+
+std::unique_ptr<char[]> stream_block;
+std::streamoff stream_block_size = 0;
+
+double stream_block_read(bool& ok) {
+  std::ifstream in;
+  const double start = MPI_Wtime();
+  in.open(BYTE_NAME, std::ios::in | std::ios::binary);
+  in.seekg(0, std::ios::end);
+  stream_block_size = in.tellg();
+  stream_block.reset(new char[stream_block_size > 0 ? stream_block_size : 1]);
+  in.seekg(0);
+  in.read(stream_block.get(), stream_block_size);
+  in.sync();
+  in.seekg(stream_block_size / 2);
+  in.read(stream_block.get(), stream_block_size / 2);
+  in.sync();
+  const bool was_open = in.is_open();
+  in.close();
+  const double rate = stream_block_size * 1.5 / (MPI_Wtime() - start);
+  ok = opened(was_open, BYTE_NAME);
+  return rate;
+}
+
+double stream_block_write(bool& ok) {
+  std::ofstream out;
+  const double start = MPI_Wtime();
+  out.open(BLOCK_NAME, std::ios::out | std::ios::binary);
+  out.seekp(0);
+  out.write(stream_block.get(), stream_block_size);
+  out.flush();
+  out.seekp(stream_block_size / 2);
+  out.write(stream_block.get(), stream_block_size / 2);
+  out.flush();
+  const bool was_open = out.is_open();
+  out.close();
+  const double rate = stream_block_size * 1.5 / (MPI_Wtime() - start);
+  ok = opened(was_open, BLOCK_NAME);
+  return rate;
+}
+
+void print(MeasurementId id, const char* suffix, double figure) {
+  std::printf("%s%s %.9g\n", MEASUREMENTS[id].key, suffix, figure);
+}
+
+// Runs every measurement in the benchmark's order; false as soon as a file
+// cannot be opened.
+bool measure_all() {
+  bool ok = true;
+  print(STREAMS, "", stream_cycles());
+  print(DESCRIPTORS, "", descriptor_cycles());
+  print(BYTEWISE_WRITE, "", byte_writes(ok));
+  if (ok) print(BYTEWISE_READ, "", byte_reads(ok));
+  if (ok) print(BYTEWISE_WRITE, "_streams", stream_byte_writes(ok));
+  if (ok) print(BYTEWISE_READ, "_streams", stream_byte_reads(ok));
+  if (ok) print(BLOCK_READ, "", block_read(ok));
+  if (ok) print(BLOCK_WRITE, "", block_write(ok));
+  if (ok) print(BLOCK_READ, "_streams", stream_block_read(ok));
+  if (ok) print(BLOCK_WRITE, "_streams", stream_block_write(ok));
+  return ok;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
   MPI_Init(&argc, &argv);
-  std::printf("streams %.9g\n", stream_cycles());
-  std::printf("descriptors %.9g\n", descriptor_cycles());
-  std::printf("bytewise_write %.9g\n", byte_writes());
-  std::printf("bytewise_read %.9g\n", byte_reads());
-  std::printf("block_read %.9g\n", block_read());
-  std::printf("block_write %.9g\n", block_write());
+  const bool ok = measure_all();
   MPI_Finalize();
-  return 0;
+  return ok ? 0 : 1;
 }

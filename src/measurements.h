@@ -36,7 +36,12 @@ inline constexpr MeasurementInfo MEASUREMENTS[MEASUREMENT_COUNT] = {
 struct WorkloadMeasurements {
   MeasurementId first;
   MeasurementId second;
-  int count() const { return first == second ? 1 : 2; }
+  constexpr int count() const { return first == second ? 1 : 2; }
+  constexpr MeasurementId at(int index) const { return index == 0 ? first : second; }
+  // A transfer workload's summaries give writing first, whichever it measured first.
+  constexpr bool writes_first() const { return first == BYTEWISE_WRITE || first == BLOCK_WRITE; }
+  constexpr MeasurementId write() const { return writes_first() ? first : second; }
+  constexpr MeasurementId read() const { return writes_first() ? second : first; }
 };
 
 inline constexpr WorkloadMeasurements measurements_of(Workload workload) {

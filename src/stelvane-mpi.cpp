@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "measurements.h"
 #include "rank0_output.h"
+#include "test_hooks.h"
 #include "report_lines.h"
 #include "workloads/block.h"
 #include "workloads/bytewise.h"
@@ -40,8 +41,11 @@ void run_rank_zero() {
   open_result_file_and_write_banner();
   tee(single_thread_notice());
   for (Workload workload : WORKLOAD_ORDER) phases_of(workload).single_phase();
+  test_hook_mark("first_measurement", start_single_x);
+  test_hook_mark("measured", MPI_Wtime());
   if (nproc > 1)
     for (Workload workload : WORKLOAD_ORDER) collection_report(workload);
+  test_hook_mark("reported", MPI_Wtime());
   end_of_run();
 }
 
@@ -72,6 +76,13 @@ int main(int argc, char* argv[]) {
   else
     run_worker();
 
+  test_hook_peak_memory();
+  // No rank leaves before rank 0 has written the whole report. A worker that
+  // failed a measurement ends with a non-zero status, and some launchers end
+  // the whole job at once when a rank does (srun --kill-on-bad-exit, which a
+  // job needs so that a dead rank does not leave rank 0 waiting); MPI_Finalize
+  // holds the ranks back under mpirun, but not under every launcher.
+  MPI_Barrier(MPI_COMM_WORLD);
   MPI_Finalize();
   return run_failed() ? EXIT_FAILED_MEASUREMENT : 0;
 }

@@ -5,16 +5,46 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 
+#include <mpi.h>
 #include <unistd.h>
+
+#include "failures.h"
+#include "report_lines.h"
 
 namespace {
 bool names_rank(const char* variable, int rank) {
   const char* value = std::getenv(variable);
   return value != nullptr && std::atoi(value) == rank;
 }
+
+bool marking() { return std::getenv("STELVANE_TEST_MARKS") != nullptr; }
+
+int own_rank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
 }  // namespace
+
+void test_hook_mark(const char* event, double mpi_time) {
+  if (!marking()) return;
+  const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  char value[32];
+  std::snprintf(value, sizeof value, "%.6f", now - (MPI_Wtime() - mpi_time));
+  write_error_line(line("stelvane-mark ", own_rank(), " ", event, " ", value));
+}
+
+void test_hook_peak_memory() {
+  if (!marking()) return;
+  std::ifstream status("/proc/self/status");
+  for (std::string text; std::getline(status, text);)
+    if (text.rfind("VmHWM:", 0) == 0)
+      write_error_line(line("stelvane-mark ", own_rank(), " peak_kb ", std::atol(text.c_str() + 6)));
+}
 
 void test_hook_slow_worker(int rank) {
   if (!names_rank("STELVANE_TEST_DELAY_RANK", rank)) return;

@@ -1,14 +1,21 @@
-// Hooks that only the test-size binary carries; in the shipped binary they
-// are empty and vanish. They let end-to-end tests slow one worker down
-// (STELVANE_TEST_DELAY_RANK, STELVANE_TEST_DELAY_MS), and take away one
-// rank's block input (STELVANE_TEST_REMOVE_BLOCK_INPUT=rank) or give it
-// another size (STELVANE_TEST_BLOCK_INPUT_SIZE=rank:bytes).
+// Hooks that only the builds for tests and benchmarks carry; in the shipped
+// binary they are empty and vanish. They let end-to-end tests slow one
+// worker down (STELVANE_TEST_DELAY_RANK, STELVANE_TEST_DELAY_MS), take away
+// one rank's block input (STELVANE_TEST_REMOVE_BLOCK_INPUT=rank) or give it
+// another size (STELVANE_TEST_BLOCK_INPUT_SIZE=rank:bytes), and let the
+// cost-of-scale benchmark see rank 0's timeline and every rank's peak memory
+// (STELVANE_TEST_MARKS=1: "stelvane-mark RANK EVENT VALUE" lines on standard
+// error, times in seconds since the epoch).
 #pragma once
 
 #ifdef STELVANE_TEST_HOOKS
 void test_hook_slow_worker(int rank);
 void test_hook_before_block_workload(int rank, const char* block_input);
+void test_hook_mark(const char* event, double mpi_time);  // the wall-clock time of an MPI_Wtime reading
+void test_hook_peak_memory();
 #else
 inline void test_hook_slow_worker(int) {}
 inline void test_hook_before_block_workload(int, const char*) {}
+inline void test_hook_mark(const char*, double) {}
+inline void test_hook_peak_memory() {}
 #endif

@@ -36,9 +36,5 @@ void collection_report(Workload workload) {
     return;
   }
   collect_from_workers(measurement(ids.second));
-  // The summary gives writing first, whichever the workload measured first.
-  const bool writes_first = ids.first == BYTEWISE_WRITE || ids.first == BLOCK_WRITE;
-  const Measurement& write = measurement(writes_first ? ids.first : ids.second);
-  const Measurement& read = measurement(writes_first ? ids.second : ids.first);
-  tee(transfer_summary(workload, cluster_figures(write), cluster_figures(read)));
+  tee(transfer_summary(workload, cluster_figures(measurement(ids.write())), cluster_figures(measurement(ids.read()))));
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "compare.h"
 #include "verdict.h"
 #include "outputs.h"
 #include "result_reader.h"
@@ -46,11 +47,14 @@ int main(int argc, char* argv[]) {
   CLI::App app{description(), "stelvane-report"};
   std::vector<std::string> names;
   bool json = false, csv = false;
-  std::string html_path;
+  std::string html_path, baseline_name;
   app.add_option("FILE", names, "result files to read; - for standard input")->required();
   auto* json_flag = app.add_flag("--json", json, "print JSON instead of the summary");
   app.add_flag("--csv", csv, "print CSV instead of the summary")->excludes(json_flag);
-  app.add_option("--html", html_path, "also write an HTML page with a chart per measurement to this file");
+  app.add_option("--html", html_path, "also write a self-contained HTML page of the results to this file");
+  app.add_option("--baseline", baseline_name,
+                 "compare with this earlier run: name the nodes that got slower than the cluster as a whole since; "
+                 "with several FILEs, each node's history over all of them, in the order of their time stamps");
   app.set_version_flag("--version", STELVANE_VERSION);
   try {
     app.parse(argc, argv);
@@ -61,23 +65,47 @@ int main(int argc, char* argv[]) {
 
   std::vector<ResultFile> files;
   try {
+    if (!baseline_name.empty()) files.push_back(read_one(baseline_name));
     for (const std::string& name : names) files.push_back(read_one(name));
   } catch (const ParseError& error) {
     std::cerr << "stelvane-report: " << error.what() << std::endl;
     return EXIT_UNREADABLE;
   }
 
-  if (json)
+  std::vector<const ResultFile*> runs;  // in time order
+  Comparison comparison;
+  const bool comparing = !baseline_name.empty();
+  if (comparing) {
+    for (const ResultFile& file : files) runs.push_back(&file);
+    if (!order_by_time(runs))
+      std::cerr << "stelvane-report: not every file name carries the run's time stamp; the runs are taken in the "
+                   "order given" << std::endl;
+    // The latest run other than the baseline is the one compared with it.
+    const ResultFile* latest = nullptr;
+    for (const ResultFile* run : runs)
+      if (run != &files.front()) latest = run;
+    comparison = compare_runs(files.front(), *latest);
+  }
+
+  if (comparing) {
+    if (json)
+      write_comparison_json(std::cout, runs, comparison);
+    else if (csv)
+      write_comparison_csv(std::cout, runs, comparison);
+    else
+      write_comparison_text(std::cout, runs, comparison);
+  } else if (json) {
     write_json(std::cout, files);
-  else if (csv)
+  } else if (csv) {
     write_csv(std::cout, files);
-  else
+  } else {
     write_text(std::cout, files);
+  }
 
   if (!html_path.empty()) {
     errno = 0;
     std::ofstream page(html_path);
-    write_html(page, files);
+    write_html(page, files, comparing ? &comparison : nullptr);
     page.close();
     if (!page) {
       std::cerr << "stelvane-report: cannot write " << html_path << ": "

@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
+#include "compare.h"
 #include "verdict.h"
 
 std::string figure_text(double value) {
@@ -246,6 +248,128 @@ void write_csv(std::ostream& out, const std::vector<ResultFile>& files) {
                             m, worker.seconds, worker.figure, NO_FIGURE, worker_is_slow(verdicts, worker, m),
                             std::isnan(worker.figure)});
       }
+    }
+  }
+}
+
+// ---- comparing runs ---------------------------------------------------------------
+
+namespace {
+
+std::string run_label(const ResultFile& file) {
+  return file.source + (file.stamp.time_stamp.empty() ? "" : " (" + file.stamp.time_stamp + " " + file.stamp.time_zone + ")");
+}
+
+std::string relative_changes(const NodeChange& node) {
+  std::string text;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (node.slower_in[m]) text += (text.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " + ratio_text(node.relative[m]);
+  return text;
+}
+
+json run_stamp_json(const ResultFile& file) {
+  return {{"file", file.source}, {"time_stamp", stamp_json(file.stamp.time_stamp)},
+          {"time_zone", stamp_json(file.stamp.time_zone)}, {"rank0_node", stamp_json(file.stamp.rank0_node)},
+          {"ranks", file.ranks}, {"complete", file.complete}};
+}
+
+}  // namespace
+
+void write_comparison_text(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison) {
+  out << "Compared: " << run_label(*comparison.baseline) << "\n      to: " << run_label(*comparison.run) << "\n";
+  out << "  The cluster's change (median of the nodes'):";
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    out << " " << MEASUREMENTS[m].key << " x" << ratio_text(comparison.shift[m]) << (comparison.judged[m] ? "" : " (not judged)");
+  out << "\n";
+  const std::vector<std::string> slower = comparison.slower();
+  out << "  Slower than the cluster (below " << figure_text(SLOWER_RATIO) << " x its change in at least "
+      << SLOWER_MEASUREMENTS << " measurements): " << (slower.empty() ? "none" : "") << "\n";
+  for (const NodeChange& node : comparison.nodes)
+    if (node.slower) out << "    " << node.node << ": " << relative_changes(node) << "\n";
+  auto list = [&](const char* label, const std::vector<std::string>& names) {
+    if (names.empty()) return;
+    out << "  " << label << " (" << names.size() << "):";
+    for (const std::string& name : names) out << " " << name;
+    out << "\n";
+  };
+  list("Only in the earlier run", comparison.only_in_baseline);
+  list("Only in the later run", comparison.only_in_run);
+  if (runs.size() > 2)
+    out << "  History: " << runs.size() << " runs, " << run_label(*runs.front()) << " to " << run_label(*runs.back())
+        << "; --json and --csv give each node's figures over them.\n";
+  out << "\n";
+  write_text(out, {*comparison.run});
+}
+
+void write_comparison_json(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison) {
+  json changes = json::array();
+  for (const NodeChange& node : comparison.nodes) {
+    json change = json::object(), relative = json::object();
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      change[MEASUREMENTS[m].key] = number(node.change[m]);
+      relative[MEASUREMENTS[m].key] = number(node.relative[m]);
+    }
+    std::vector<int> slower_in;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+      if (node.slower_in[m]) slower_in.push_back(m);
+    changes.push_back({{"node", node.node}, {"comparable", node.comparable}, {"slower", node.slower},
+                       {"slower_in", keys_of(slower_in)}, {"change", change}, {"relative", relative}});
+  }
+  json shift = json::object(), judged = json::object();
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    shift[MEASUREMENTS[m].key] = number(comparison.shift[m]);
+    judged[MEASUREMENTS[m].key] = comparison.judged[m];
+  }
+  json run_list = json::array();
+  for (const ResultFile* run : runs) {
+    json entry = run_stamp_json(*run);
+    entry["slow_nodes"] = judge_nodes(*run).named(Verdict::slow);
+    run_list.push_back(entry);
+  }
+  // Each node's series over the runs, one value per run (null where it did not run).
+  json history = json::array();
+  for (const NodeHistory& node : node_histories(runs)) {
+    json verdicts = json::array(), figures = json::object();
+    for (const NodeHistory::Point& point : node.points)
+      verdicts.push_back(point.present ? json(verdict_name(point.verdict)) : json(nullptr));
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      json series = json::array();
+      for (const NodeHistory::Point& point : node.points) series.push_back(number(point.figures[m]));
+      figures[MEASUREMENTS[m].key] = series;
+    }
+    history.push_back({{"node", node.node}, {"verdicts", verdicts}, {"figures", figures}});
+  }
+  json document = {
+      {"comparison",
+       {{"baseline", run_stamp_json(*comparison.baseline)}, {"run", run_stamp_json(*comparison.run)},
+        {"rule", {{"slower_ratio", SLOWER_RATIO}, {"slower_measurements", SLOWER_MEASUREMENTS}}},
+        {"shift", shift}, {"judged", judged}, {"slower_nodes", comparison.slower()},
+        {"only_in_baseline", comparison.only_in_baseline}, {"only_in_run", comparison.only_in_run}, {"nodes", changes}}},
+      {"runs", run_list},
+      {"history", history}};
+  out << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+}
+
+void write_comparison_csv(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison) {
+  out << "time_stamp,time_zone,file,node,verdict";
+  for (const MeasurementInfo& info : MEASUREMENTS) out << ',' << info.key;
+  for (const MeasurementInfo& info : MEASUREMENTS) out << ',' << info.key << "_relative_change";
+  out << ",slower\n";
+  const std::vector<NodeHistory> histories = node_histories(runs);
+  std::map<std::string, const NodeChange*> change_of;
+  for (const NodeChange& change : comparison.nodes) change_of[change.node] = &change;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const ResultFile& run = *runs[i];
+    const bool compared = &run == comparison.run;
+    for (const NodeHistory& node : histories) {
+      const NodeHistory::Point& point = node.points[i];
+      if (!point.present) continue;
+      out << run.stamp.time_stamp << ',' << csv_field(run.stamp.time_zone) << ',' << csv_field(run.source) << ','
+          << csv_field(node.node) << ',' << verdict_name(point.verdict);
+      for (double figure : point.figures) out << ',' << figure_text(figure);
+      const NodeChange* change = compared && change_of.count(node.node) ? change_of.at(node.node) : nullptr;
+      for (int m = 0; m < MEASUREMENT_COUNT; ++m) out << ',' << (change ? ratio_text(change->relative[m]) : "");
+      out << ',' << (change ? (change->slower ? "yes" : "no") : "") << "\n";
     }
   }
 }

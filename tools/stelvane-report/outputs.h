@@ -6,10 +6,19 @@
 
 #include "result_reader.h"
 
+struct Comparison;
+
 void write_text(std::ostream& out, const std::vector<ResultFile>& files);
 void write_json(std::ostream& out, const std::vector<ResultFile>& files);
 void write_csv(std::ostream& out, const std::vector<ResultFile>& files);
-void write_html(std::ostream& out, const std::vector<ResultFile>& files);
+// With a comparison, the page shows it first, then the later run alone.
+void write_html(std::ostream& out, const std::vector<ResultFile>& files, const Comparison* comparison = nullptr);
+
+// Comparing runs: `runs` in time order, the comparison of the later run with
+// the baseline, and each node's history over all the runs.
+void write_comparison_text(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison);
+void write_comparison_json(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison);
+void write_comparison_csv(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison);
 
 // A figure as the benchmark prints it: six significant digits, nan for a
 // failed measurement.

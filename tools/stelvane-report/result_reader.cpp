@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "report_lines.h"
-#include "workloads/layouts.h"
+#include "workloads/report_outline.h"
 
 namespace {
 
@@ -98,77 +98,69 @@ constexpr double MILLIONS = MILLION;
 constexpr double MEGABYTES = 1.0 / (MB_FACTOR * MB_FACTOR);
 using F = Field;
 
-// Rank 0's lines of one measurement: seconds, figure (in millions for a
-// transfer), and a transfer's figure again in MB/s.
-void single_figures_of(Grammar& g, MeasurementId m) {
-  if (is_file_handling(m))
-    g.add(single_figures(m, NUMBER_MARK, NUMBER_MARK), m, {F::rank0_seconds, F::rank0_figure});
-  else
-    g.add(single_figures(m, NUMBER_MARK, NUMBER_MARK), m, {F::rank0_seconds, F::rank0_figure, F::format_only},
-          {1.0, MILLIONS, MEGABYTES});
+// A report of `ranks` ranks whose every number, rank label and name is a mark.
+ReportFigures marked_figures(int ranks) {
+  ReportFigures figures;
+  figures.ranks = ranks;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    figures.single_seconds[m] = figures.single_rate[m] = NUMBER_MARK;
+    figures.workers[m].assign(ranks - 1, {RANK_MARK, NAME_MARK, NUMBER_MARK, NUMBER_MARK});
+    figures.cluster[m] = {NUMBER_MARK, NUMBER_MARK, NUMBER_MARK};
+  }
+  return figures;
 }
-
-void workers_of(Grammar& g, int ranks, MeasurementId m) {
-  for (int worker = 1; worker < ranks; ++worker)
-    g.add(worker_figures(m, RANK_MARK, NAME_MARK, NUMBER_MARK, NUMBER_MARK), m,
-          {F::worker_seconds, F::worker_figure, F::format_only}, {1.0, is_file_handling(m) ? 1.0 : MILLIONS, MEGABYTES},
-          worker);
-}
-
-const ClusterFigures SUMMARY_MARKS = {NUMBER_MARK, NUMBER_MARK, NUMBER_MARK};
 
 // The summary of a transfer workload: after its leading blank lines come the
 // write total, its MB figure, its ratio, the same three for reading, a blank
 // line, and the write and read averages.
-void transfer_summary_of(Grammar& g, Workload workload) {
-  const ReportBlock summary = transfer_summary(workload, SUMMARY_MARKS, SUMMARY_MARKS);
-  const bool writes_first = measurements_of(workload).first == BYTEWISE_WRITE;
-  const MeasurementId write = writes_first ? measurements_of(workload).first : measurements_of(workload).second;
-  const MeasurementId read = writes_first ? measurements_of(workload).second : measurements_of(workload).first;
+void transfer_summary_of(Grammar& g, const ReportBlock& summary, const WorkloadMeasurements& ids) {
   std::size_t leading_blanks = 0;
   while (leading_blanks < summary.file.size() && summary.file[leading_blanks].empty()) ++leading_blanks;
   for (std::size_t i = 0; i < summary.file.size(); ++i) {
     ReportBlock one;
     one.file = {summary.file[i]};
     switch (static_cast<long>(i) - static_cast<long>(leading_blanks)) {
-      case 0: g.add(one, write, {F::total}, {MILLIONS}); break;
-      case 1: g.add(one, write, {F::format_only}); break;
-      case 2: g.add(one, write, {F::improvement}); break;
-      case 3: g.add(one, read, {F::total}, {MILLIONS}); break;
-      case 4: g.add(one, read, {F::format_only}); break;
-      case 5: g.add(one, read, {F::improvement}); break;
-      case 7: g.add(one, write, {F::average}, {MEGABYTES}); break;
-      case 8: g.add(one, read, {F::average}, {MEGABYTES}); break;
+      case 0: g.add(one, ids.write(), {F::total}, {MILLIONS}); break;
+      case 1: g.add(one, ids.write(), {F::format_only}); break;
+      case 2: g.add(one, ids.write(), {F::improvement}); break;
+      case 3: g.add(one, ids.read(), {F::total}, {MILLIONS}); break;
+      case 4: g.add(one, ids.read(), {F::format_only}); break;
+      case 5: g.add(one, ids.read(), {F::improvement}); break;
+      case 7: g.add(one, ids.write(), {F::average}, {MEGABYTES}); break;
+      case 8: g.add(one, ids.read(), {F::average}, {MEGABYTES}); break;
       default: g.add(one);
     }
   }
 }
 
-// The whole report in the order the benchmark writes it.
+// The whole report in the order the benchmark writes it, each line with
+// what its number means.
 Grammar grammar_for(int ranks) {
   Grammar g;
-  g.add(banner(ranks));
-  g.add(single_thread_notice());
-  for (Workload workload : WORKLOAD_ORDER) {
-    g.add(single_phase_heading(workload));
-    const WorkloadMeasurements ids = measurements_of(workload);
-    single_figures_of(g, ids.first);
-    if (ids.count() == 2) single_figures_of(g, ids.second);
-  }
-  if (ranks > 1) {
-    for (Workload workload : WORKLOAD_ORDER) {
-      g.add(collection_heading(workload));
-      const WorkloadMeasurements ids = measurements_of(workload);
-      workers_of(g, ranks, ids.first);
-      if (ids.count() == 1) {
-        g.add(file_handling_summary(SUMMARY_MARKS), ids.first, {F::none, F::total, F::improvement, F::none, F::average});
-      } else {
-        workers_of(g, ranks, ids.second);
-        transfer_summary_of(g, workload);
+  const ReportFigures marks = marked_figures(ranks);
+  for_each_block(ranks, [&](const OutlineBlock& block) {
+    const ReportBlock lines = report_block(block, marks);
+    const MeasurementId m = block.measurement;
+    const double figure_scale = is_file_handling(m) ? 1.0 : MILLIONS;
+    switch (block.kind) {
+      case BlockKind::single_figures:
+        g.add(lines, m, {F::rank0_seconds, F::rank0_figure, F::format_only}, {1.0, figure_scale, MEGABYTES});
+        break;
+      case BlockKind::worker_figures:
+        g.add(lines, m, {F::worker_seconds, F::worker_figure, F::format_only}, {1.0, figure_scale, MEGABYTES},
+              block.worker);
+        break;
+      case BlockKind::summary: {
+        const WorkloadMeasurements ids = measurements_of(block.workload);
+        if (ids.count() == 1)
+          g.add(lines, ids.first, {F::none, F::total, F::improvement, F::none, F::average});
+        else
+          transfer_summary_of(g, lines, ids);
+        break;
       }
+      default: g.add(lines);
     }
-  }
-  g.add(closing_blank_lines());
+  });
   return g;
 }
 

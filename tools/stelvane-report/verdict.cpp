@@ -56,9 +56,8 @@ double NodeVerdict::worst_ratio(const bool judged[MEASUREMENT_COUNT]) const {
 }
 
 const NodeVerdict* Verdicts::of(const std::string& node) const {
-  for (const NodeVerdict& verdict : nodes)
-    if (verdict.node == node) return &verdict;
-  return nullptr;
+  const auto found = index.find(node);
+  return found == index.end() ? nullptr : &nodes[found->second];
 }
 
 std::vector<std::string> Verdicts::named(Verdict verdict) const {
@@ -79,20 +78,39 @@ struct NodeFigures {
 
 double node_figure(const NodeFigures& figures) { return figures.failed ? NO_FIGURE : median_of(figures.figures); }
 
-// The median of the figures of the nodes other than `node` that are alike:
-// as many workers, while there are at least two such others; else all others.
-double reference_for(const std::string& node, const std::map<std::string, double>& figure_of,
-                     const std::map<std::string, int>& workers_of) {
-  std::vector<double> alike, all;
-  for (const auto& [other, figure] : figure_of) {
-    if (other == node || std::isnan(figure)) continue;
-    all.push_back(figure);
-    if (workers_of.at(other) == workers_of.at(node)) alike.push_back(figure);
-  }
-  if (alike.size() >= MIN_COMPARED_NODES - 1) return median_of(alike);
-  if (all.size() >= MIN_COMPARED_NODES - 1) return median_of(all);
-  return NO_FIGURE;
+// The median of a sorted list without its element at `position` (or whole,
+// when position is past its end).
+double median_without(const std::vector<double>& sorted, std::size_t position) {
+  const std::size_t count = sorted.size() - (position < sorted.size() ? 1 : 0);
+  if (count == 0) return NO_FIGURE;
+  auto at = [&](std::size_t i) { return sorted[i < position ? i : i + 1]; };
+  return count % 2 ? at(count / 2) : (at(count / 2 - 1) + at(count / 2)) / 2.0;
 }
+
+// The figures of the nodes of one measurement, sorted, as a whole and by
+// the number of workers on the node.
+struct SortedFigures {
+  std::vector<double> all;
+  std::map<int, std::vector<double>> by_workers;
+
+  static std::size_t position_in(const std::vector<double>& sorted, double figure) {
+    if (std::isnan(figure)) return sorted.size();
+    return static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), figure) - sorted.begin());
+  }
+
+  // The median of the other nodes' figures: those with as many workers while
+  // there are at least two of them, else all others.
+  double reference(double own_figure, int workers) const {
+    const std::vector<double>& alike = by_workers.at(workers);
+    const std::size_t alike_position = position_in(alike, own_figure);
+    const std::size_t alike_others = alike.size() - (alike_position < alike.size() ? 1 : 0);
+    if (alike_others >= MIN_COMPARED_NODES - 1) return median_without(alike, alike_position);
+    const std::size_t position = position_in(all, own_figure);
+    const std::size_t others = all.size() - (position < all.size() ? 1 : 0);
+    if (others >= MIN_COMPARED_NODES - 1) return median_without(all, position);
+    return NO_FIGURE;
+  }
+};
 
 int severity(Verdict verdict) {
   switch (verdict) {
@@ -117,6 +135,7 @@ Verdicts judge_nodes(const ResultFile& file) {
       verdicts.nodes.emplace_back();
       verdicts.nodes.back().node = name;
       std::fill(std::begin(verdicts.nodes.back().ratios), std::end(verdicts.nodes.back().ratios), NO_FIGURE);
+      std::fill(std::begin(verdicts.nodes.back().figures), std::end(verdicts.nodes.back().figures), NO_FIGURE);
       workers_of[name] = 0;
     }
     return verdicts.nodes[at->second];
@@ -158,12 +177,23 @@ Verdicts judge_nodes(const ResultFile& file) {
     verdicts.judged[m] = verdicts.median_seconds[m] >= MIN_JUDGED_SECONDS;
 
     std::map<std::string, double> figure_of;
-    for (const auto& [name, node] : figures) figure_of[name] = node_figure(node);
+    SortedFigures sorted;
+    for (const auto& [name, node] : figures) {
+      const double figure = node_figure(node);
+      figure_of[name] = figure;
+      std::vector<double>& alike = sorted.by_workers[workers_of[name]];
+      if (!std::isnan(figure)) {
+        sorted.all.push_back(figure);
+        alike.push_back(figure);
+      }
+    }
+    std::sort(sorted.all.begin(), sorted.all.end());
+    for (auto& [workers, alike] : sorted.by_workers) std::sort(alike.begin(), alike.end());
     for (const auto& [name, node] : figures) {
       NodeVerdict& verdict = node_entry(name);
       verdict.failed[m] = node.failed;
-      const double reference = reference_for(name, figure_of, workers_of);
-      verdict.ratios[m] = figure_of[name] / reference;
+      verdict.figures[m] = figure_of[name];
+      verdict.ratios[m] = figure_of[name] / sorted.reference(figure_of[name], workers_of[name]);
       verdict.low[m] = verdicts.judged[m] && verdict.ratios[m] < LOW_RATIO;
     }
   }
@@ -184,5 +214,6 @@ Verdicts judge_nodes(const ResultFile& file) {
     if (std::isnan(wa) != std::isnan(wb)) return std::isnan(wb);
     return wa < wb;
   });
+  for (std::size_t i = 0; i < verdicts.nodes.size(); ++i) verdicts.index[verdicts.nodes[i].node] = i;
   return verdicts;
 }

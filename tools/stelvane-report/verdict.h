@@ -16,6 +16,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "result_reader.h"
@@ -33,6 +34,7 @@ struct NodeVerdict {
   std::vector<int> ranks;  // in rank order; 0 when rank 0 runs there
   int workers = 0;
   Verdict verdict = Verdict::ok;
+  double figures[MEASUREMENT_COUNT];  // median of its workers' figures (rank 0's alone: its own)
   double ratios[MEASUREMENT_COUNT];   // figure / median of the others; NaN when not compared
   bool low[MEASUREMENT_COUNT] = {};   // judged and below LOW_RATIO
   bool failed[MEASUREMENT_COUNT] = {};
@@ -46,6 +48,7 @@ struct Verdicts {
   bool judged[MEASUREMENT_COUNT] = {};    // long enough to count
   double median_seconds[MEASUREMENT_COUNT];
   bool enough_nodes = false;              // at least MIN_COMPARED_NODES with figures
+  std::unordered_map<std::string, std::size_t> index;  // node name: its place in nodes
   const NodeVerdict* of(const std::string& node) const;
   std::vector<std::string> named(Verdict verdict) const;
 };

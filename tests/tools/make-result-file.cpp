@@ -1,0 +1,134 @@
+// Writes a result file of any size without running the benchmark, with the
+// benchmark's own layout code and name builder, for tests and benchmarks of
+// stelvane-report at thousands of ranks.
+//
+//   make-result-file DIR --ranks N [--ranks-per-node K] [--seed S]
+//                    [--scale F] [--slow NODE=F]... [--failed NODE]...
+//                    [--time "Mon Dec  7 01:17:13 2026"] [--zone UTC]
+//
+// Nodes are named cn0000, cn0001, ...; rank r runs on node r mod nodes, as
+// --map-by node places it, so rank 0 runs on cn0000. Every figure is a
+// typical one of this machine times a noise of up to 10 % (from the seed),
+// times --scale, times F on a --slow node; a --failed node's block
+// measurements failed (nan). Prints the path of the file it wrote.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+
+#include "cluster/statistics.h"
+#include "workloads/passes.h"
+#include "workloads/report_outline.h"
+
+namespace {
+
+// Typical figures of a worker here: files/s, accesses/s, bytes/s.
+constexpr double TYPICAL[MEASUREMENT_COUNT] = {70000, 100000, 600000, 650000, 4e8, 3e9};
+
+struct Options {
+  std::string directory;
+  int ranks = 0;
+  int ranks_per_node = 1;
+  unsigned seed = 1;
+  double scale = 1.0;
+  std::map<std::string, double> slow;  // node: factor
+  std::map<std::string, bool> failed;
+  std::string time = "Mon Dec  7 01:17:13 2026";
+  std::string zone = "UTC";
+};
+
+[[noreturn]] void usage(const std::string& problem) {
+  std::cerr << "make-result-file: " << problem
+            << "\nusage: make-result-file DIR --ranks N [--ranks-per-node K] [--seed S] [--scale F] "
+               "[--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
+  std::exit(2);
+}
+
+Options parse(int argc, char* argv[]) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--ranks") options.ranks = std::atoi(value().c_str());
+    else if (arg == "--ranks-per-node") options.ranks_per_node = std::atoi(value().c_str());
+    else if (arg == "--seed") options.seed = static_cast<unsigned>(std::atoi(value().c_str()));
+    else if (arg == "--scale") options.scale = std::atof(value().c_str());
+    else if (arg == "--time") options.time = value();
+    else if (arg == "--zone") options.zone = value();
+    else if (arg == "--failed") options.failed[value()] = true;
+    else if (arg == "--slow") {
+      const std::string spec = value();
+      const std::size_t equals = spec.find('=');
+      if (equals == std::string::npos) usage("--slow takes NODE=FACTOR");
+      options.slow[spec.substr(0, equals)] = std::atof(spec.c_str() + equals + 1);
+    } else if (arg.rfind("--", 0) == 0) usage("unknown option " + arg);
+    else options.directory = arg;
+  }
+  if (options.directory.empty()) usage("no directory given");
+  if (options.ranks < 1 || options.ranks > MAX_RANKS) usage("--ranks must be 1 to " + std::to_string(MAX_RANKS));
+  if (options.ranks_per_node < 1) usage("--ranks-per-node must be at least 1");
+  return options;
+}
+
+std::string node_name(int index) {
+  char name[16];
+  std::snprintf(name, sizeof name, "cn%04d", index);
+  return name;
+}
+
+// Units a measurement credits to a rank at full size.
+double credited(MeasurementId m, int rank) {
+  if (is_file_handling(m)) return 131072;
+  return credited_units(16777216.0, pass_divisor(rank));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const Options options = parse(argc, argv);
+  const int nodes = (options.ranks + options.ranks_per_node - 1) / options.ranks_per_node;
+  std::mt19937 random(options.seed);
+  std::uniform_real_distribution<double> noise(0.9, 1.1);
+
+  ReportFigures figures;
+  figures.ranks = options.ranks;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    const MeasurementId id = static_cast<MeasurementId>(m);
+    figures.single_rate[m] = TYPICAL[m] * options.scale * noise(random);
+    figures.single_seconds[m] = credited(id, 0) / figures.single_rate[m];
+    double total = 0.0;
+    for (int rank = 1; rank < options.ranks; ++rank) {
+      const std::string node = node_name(rank % nodes);
+      double rate = TYPICAL[m] * options.scale * noise(random);
+      if (options.slow.count(node)) rate *= options.slow.at(node);
+      const double seconds = credited(id, rank) / rate;
+      if (options.failed.count(node) && (id == BLOCK_READ || id == BLOCK_WRITE)) rate = NAN;
+      figures.workers[m].push_back({rank, node, seconds, rate});
+      total = add_to_cluster_total(total, rate);
+    }
+    if (options.ranks > 1)
+      figures.cluster[m] = {total, improvement_ratio(total, figures.single_rate[m]),
+                            per_thread_average(total, options.ranks)};
+  }
+
+  const std::string name = result_file_name(options.zone.c_str(), options.time.c_str(), node_name(0).c_str());
+  const std::string path = options.directory + "/" + name;
+  std::ofstream out(path);
+  for_each_block(options.ranks, [&](const OutlineBlock& block) {
+    write_lines(out, report_block(block, figures).file);
+  });
+  out.close();
+  if (!out) {
+    std::cerr << "make-result-file: cannot write " << path << std::endl;
+    return 1;
+  }
+  std::cout << path << std::endl;
+  return 0;
+}
