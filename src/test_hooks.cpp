@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <mpi.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "failures.h"
@@ -33,9 +34,13 @@ int own_rank() {
 void test_hook_mark(const char* event, double mpi_time) {
   if (!marking()) return;
   const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-  char value[32];
-  std::snprintf(value, sizeof value, "%.6f", now - (MPI_Wtime() - mpi_time));
-  write_error_line(line("stelvane-mark ", own_rank(), " ", event, " ", value));
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  char values[64];
+  std::snprintf(values, sizeof values, "%.6f %.6f", now - (MPI_Wtime() - mpi_time), cpu);
+  write_error_line(line("stelvane-mark ", own_rank(), " ", event, " ", values));
 }
 
 void test_hook_peak_memory() {
@@ -48,6 +53,10 @@ void test_hook_peak_memory() {
 
 void test_hook_slow_worker(int rank) {
   if (!names_rank("STELVANE_TEST_DELAY_RANK", rank)) return;
+  // Tells a test that this rank is measuring now.
+  if (const char* flag = std::getenv("STELVANE_TEST_DELAY_FLAG")) {
+    if (std::FILE* file = std::fopen(flag, "w")) std::fclose(file);
+  }
   const char* delay = std::getenv("STELVANE_TEST_DELAY_MS");
   std::this_thread::sleep_for(std::chrono::milliseconds(delay ? std::atoi(delay) : 1000));
 }

@@ -1,11 +1,13 @@
 // Hooks that only the builds for tests and benchmarks carry; in the shipped
 // binary they are empty and vanish. They let end-to-end tests slow one
-// worker down (STELVANE_TEST_DELAY_RANK, STELVANE_TEST_DELAY_MS), take away
+// rank down (STELVANE_TEST_DELAY_RANK, STELVANE_TEST_DELAY_MS, and a file
+// STELVANE_TEST_DELAY_FLAG made as the first slowed measurement starts), take away
 // one rank's block input (STELVANE_TEST_REMOVE_BLOCK_INPUT=rank) or give it
 // another size (STELVANE_TEST_BLOCK_INPUT_SIZE=rank:bytes), and let the
 // cost-of-scale benchmark see rank 0's timeline and every rank's peak memory
-// (STELVANE_TEST_MARKS=1: "stelvane-mark RANK EVENT VALUE" lines on standard
-// error, times in seconds since the epoch).
+// (STELVANE_TEST_MARKS=1: "stelvane-mark RANK EVENT VALUE..." lines on
+// standard error: for an event, the time in seconds since the epoch and the
+// process's CPU seconds so far; for peak_kb, the peak resident memory).
 #pragma once
 
 #ifdef STELVANE_TEST_HOOKS

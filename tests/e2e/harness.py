@@ -6,7 +6,6 @@ mounts over the working directory. Every job has a timeout; a hang fails.
 """
 import glob
 import os
-import queue
 import re
 import shutil
 import signal
@@ -15,10 +14,7 @@ import tempfile
 import threading
 import unittest
 
-from report_figures import FILE_HANDLING, TRANSFER, close, credited, parse_figures
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-BIN_DIR = os.environ.get("STELVANE_BIN_DIR", os.path.join(HERE, "..", "..", "build"))
+from report_figures import BIN_DIR, FILE_HANDLING, HERE, KEYS, TRANSFER, close, credited, parse_figures
 TESTSIZE = os.path.join(BIN_DIR, "stelvane-mpi-testsize")
 FULLSIZE = os.path.join(BIN_DIR, "stelvane-mpi")
 
@@ -252,7 +248,7 @@ def check_figures(test, lines, ranks, hosts, sizes, block_input_size=None):
             return credited(block_input_size, 0)
         return credited(size, rank)
 
-    for measurement in FILE_HANDLING + TRANSFER:
+    for measurement in KEYS:
         spent, rate = figures.single[measurement]
         test.assertTrue(close(rate, units(measurement, 0) / spent, rel), (measurement, spent, rate))
         if measurement in TRANSFER:
@@ -260,7 +256,7 @@ def check_figures(test, lines, ranks, hosts, sizes, block_input_size=None):
     if ranks == 1:
         test.assertFalse(figures.workers)
         return figures
-    for measurement in FILE_HANDLING + TRANSFER:
+    for measurement in KEYS:
         workers = figures.workers[measurement]
         test.assertEqual([w[0] for w in workers], list(range(1, ranks)), measurement)
         test.assertEqual([w[1] for w in workers], list(hosts[1:ranks]), measurement)
@@ -303,3 +299,38 @@ def check_successful_run(test, job, ranks, hosts, sizes=TEST_SIZES):
     check_figures(test, job.console, ranks, hosts, sizes)
     check_figures(test, job.result_lines(), ranks, hosts, sizes)
     check_files_left(test, job, ranks, hosts, sizes)
+
+
+def rank_zero_io(cwd, command_name):
+    """Rank 0's system-call counters (/proc/PID/io), read while it waits at
+    the prompt in `cwd`."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/comm" % pid) as f:
+                if f.read().strip() != command_name[:15]:
+                    continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if b"OMPI_COMM_WORLD_RANK=0\0" not in f.read():
+                    continue
+            if os.path.realpath(os.readlink("/proc/%s/cwd" % pid)) != os.path.realpath(cwd):
+                continue
+            with open("/proc/%s/io" % pid) as f:
+                return {k: int(v) for k, v in (line.split(": ") for line in f.read().splitlines())}
+        except OSError:
+            continue
+    return None
+
+
+def check_system_calls(test, io, sizes):
+    """Every byte of the byte-wise workload is one system call of its own,
+    and every byte the workloads credit was written: rank 0 writes the file
+    and half of it again a byte at a time, and writes it out again in two
+    blocks. What else a run writes (report lines) stays within a bound."""
+    test.assertIsNotNone(io, "rank 0 not found at the prompt")
+    byte_calls = sizes["bytes"] + sizes["bytes"] // 2
+    test.assertGreaterEqual(io["syscw"], byte_calls)
+    test.assertLessEqual(io["syscw"], byte_calls + 20000)
+    test.assertGreaterEqual(io["syscr"], byte_calls + 1)  # the last read meets the end of the file
+    test.assertLessEqual(io["syscr"], byte_calls + 1 + 20000)
+    test.assertGreaterEqual(io["wchar"], 2 * byte_calls)
+    test.assertLessEqual(io["wchar"], 2 * byte_calls + 20000)

@@ -7,12 +7,14 @@ import os
 import re
 import unittest
 
-from harness import (JobTestCase, TEST_SIZES, expected_report, match_lines, parse_figures,
+from harness import (KEYS, JobTestCase, TEST_SIZES, expected_report, match_lines, parse_figures,
                      result_path)
+from report_figures import measurements
 
 READ_ONLY = 'd=$(pwd) && mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" && cd "$d"'
 TINY_TMPFS = 'd=$(pwd) && mount -t tmpfs -o size=32k stelvane-full "$d" && cd "$d"'
-ALL = ("streams", "descriptors", "bytewise_write", "bytewise_read", "block_read", "block_write")
+# The measurements' names in failure lines, in report order.
+NAMES = [m["name"] for m in measurements()]
 CYCLES = TEST_SIZES["cycles"]
 
 
@@ -34,15 +36,13 @@ class Failures(JobTestCase):
     def assert_rank_failed_everything(self, job, rank, host, scratch, output, reason):
         prefix = "stelvane-mpi: rank %d (%s): " % (rank, host)
         self.assertEqual(failure_lines(job.stderr, rank), [
-            prefix + 'file handling through streams failed on "%s": %d of %d cycles failed, first: %s'
-            % (scratch[0], CYCLES, CYCLES, reason),
-            prefix + 'file handling through descriptors failed on "%s": %d of %d cycles failed, first: %s'
-            % (scratch[1], CYCLES, CYCLES, reason),
-            prefix + 'byte-wise write failed on "%s": %d of %d byte writes failed, first: %s'
-            % (scratch[2], byte_writes(rank), byte_writes(rank), reason),
-            prefix + 'byte-wise read failed on "%s": No such file or directory' % scratch[2],
-            prefix + 'block read failed on "%s": No such file or directory' % scratch[2],
-            prefix + 'block write failed on "%s": nothing to write: the block read failed' % output,
+            prefix + '%s failed on "%s": %d of %d cycles failed, first: %s' % (NAMES[0], scratch[0], CYCLES, CYCLES, reason),
+            prefix + '%s failed on "%s": %d of %d cycles failed, first: %s' % (NAMES[1], scratch[1], CYCLES, CYCLES, reason),
+            prefix + '%s failed on "%s": %d of %d byte writes failed, first: %s'
+            % (NAMES[2], scratch[2], byte_writes(rank), byte_writes(rank), reason),
+            prefix + '%s failed on "%s": No such file or directory' % (NAMES[3], scratch[2]),
+            prefix + '%s failed on "%s": No such file or directory' % (NAMES[4], scratch[2]),
+            prefix + '%s failed on "%s": nothing to write: the block read failed' % (NAMES[5], output),
         ])
 
     def test_unwritable_directory_on_rank_zero(self):
@@ -60,7 +60,7 @@ class Failures(JobTestCase):
         expected.insert(expected.index("The system spent: {N} Secs. to Read:"), "Unable to open file")
         match_lines(self, job.console, expected, "console")
         figures = parse_figures(job.console)
-        for measurement in ALL:
+        for measurement in KEYS:
             self.assertTrue(math.isnan(figures.single[measurement][1]), measurement)
             self.assertFalse(math.isnan(figures.workers[measurement][0][3]), measurement)
             self.assertTrue(math.isnan(figures.ratio[measurement]), measurement)
@@ -79,7 +79,7 @@ class Failures(JobTestCase):
         match_lines(self, console, expected_report("console", 3, hosts, result_path(job)), "console")
         match_lines(self, job.result_lines(), expected_report("file", 3, hosts), "result file")
         figures = parse_figures(console)
-        for measurement in ALL:
+        for measurement in KEYS:
             one, two = figures.workers[measurement]
             self.assertFalse(math.isnan(one[3]), measurement)
             self.assertTrue(math.isnan(two[3]), measurement)
@@ -151,8 +151,12 @@ class Failures(JobTestCase):
         self.assertNotIn("Results have been saved", job.stdout)
 
     def test_a_worker_killed_mid_run_ends_the_job(self):
-        job = self.run_job(3, setup={1: "(sleep 0.5; kill -KILL $$) &"},
-                           env={"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": "3000"}, timeout=60)
+        # Rank 1 raises a flag as it starts a measurement held for 20 s, and
+        # is killed only then: inside the run, never while MPI starts up.
+        flag = os.path.join(self.work, "rank-1-measuring")
+        job = self.run_job(3, setup={1: '(while [ ! -e "%s" ]; do sleep 0.05; done; kill -KILL $$) &' % flag},
+                           env={"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": "20000",
+                                "STELVANE_TEST_DELAY_FLAG": flag}, timeout=60)
         self.assertNotEqual(job.rc, 0)
         self.assertNotIn("Press Enter to Exit.", job.stdout)
 

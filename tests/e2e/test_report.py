@@ -5,8 +5,8 @@ import re
 import time
 import unittest
 
-from harness import (FULL_SIZES, TEST_SIZES, JobTestCase, check_figures, check_successful_run,
-                     parse_figures)
+from harness import (TEST_SIZES, TESTSIZE, JobTestCase, check_figures, check_successful_run, check_system_calls,
+                     rank_zero_io)
 
 # Names of different lengths, a long one before a short one.
 HOSTS = ["n0-rank-zero", "n1-a-much-longer-processor-name", "n2"]
@@ -39,13 +39,13 @@ class WholeRun(JobTestCase):
             path = os.path.join(os.path.realpath(cwd), name)
             holders = open_descriptors_of(path)
             with open(path) as f:
-                return name, f.read(), holders
+                return name, f.read(), holders, rank_zero_io(cwd, TESTSIZE.split("/")[-1])
 
         started = time.time()
         job = self.run_job(ranks, hosts=HOSTS[:ranks], at_prompt=at_prompt)
         check_successful_run(self, job, ranks, HOSTS)
 
-        name, text_at_prompt, holders = job.at_prompt
+        name, text_at_prompt, holders, io = job.at_prompt
         self.assertEqual(holders, [], "result file still open while the prompt waits")
         self.assertEqual(text_at_prompt.split("\n")[:-1], job.result_lines(), "result file incomplete at the prompt")
         found = NAME.match(name)
@@ -55,23 +55,15 @@ class WholeRun(JobTestCase):
         stamp = time.mktime(time.strptime(found.group(2), "%a %b %d %H:%M:%S %Y"))
         self.assertTrue(started - 1 <= stamp <= time.time(), found.group(2))
         self.assertEqual(found.group(3), HOSTS[0])
-        return job
+        return job, io
 
     def test_one_rank(self):
-        job = self.run_and_check(1)
+        job, io = self.run_and_check(1)
         self.assertNotIn("Multi-Thread Enabled:", job.stdout)
-
-    def test_two_ranks(self):
-        job = self.run_and_check(2)
-        figures = parse_figures(job.console)
-        # One worker: each per-thread average is the cluster total itself.
-        for measurement in ("streams", "descriptors"):
-            self.assertEqual(figures.average[measurement], figures.total[measurement])
-        for measurement in ("bytewise_write", "bytewise_read", "block_read", "block_write"):
-            self.assertEqual(figures.average_mb[measurement], figures.total_mb[measurement])
+        check_system_calls(self, io, TEST_SIZES)
 
     def test_three_ranks(self):
-        job = self.run_and_check(3)
+        job, _ = self.run_and_check(3)
         self.assertEqual(job.stdout.count("Multi-Thread Enabled:"), 3)
         self.assertEqual("\n".join(job.result_lines()).count("Multi-Thread Enabled:"), 3)
 
@@ -83,17 +75,31 @@ class WholeRun(JobTestCase):
         self.assertEqual(job.file("data64-sparc-single"), b"\x0b" * 1001)
         self.assertEqual(job.file("data64-sparc-single.tmp"), b"\x0b" * 1001)
 
-    def test_a_second_run_in_the_same_second_rewrites_the_result_file(self):
-        first = self.run_job(1, hosts=HOSTS[:1])
-        second = self.run_job(1, hosts=HOSTS[:1])
-        self.assertEqual(first.rc, 0)
-        self.assertEqual(second.rc, 0)
-        files = second.result_files()
-        # The runs may straddle a second; then each has its own file.
-        self.assertIn(len(files), (1, 2))
-        for path in files:
-            with open(path) as f:
-                self.assertEqual(f.read().count("Force to be single thread."), 1)
+    def test_a_run_rewrites_the_result_file_of_a_run_started_in_the_same_second(self):
+        # The files an earlier run would have left, had it started in any of
+        # the next 30 seconds: the run must empty and rewrite the one of its
+        # own second and touch no other.
+        earlier = "an earlier run's report\n" * 500
+        now = int(time.time())
+        names = []
+        for second in range(now, now + 30):
+            stamp = time.strftime("%a %b %e %H:%M:%S %Y", time.localtime(second))
+            names.append("results_stelvane_lite_netbsd_sparc64_clusters @ %s time %s @ %s.txt"
+                         % (time.strftime("%Z", time.localtime(second)), stamp, HOSTS[0]))
+            with open(os.path.join(self.work, names[-1]), "w") as f:
+                f.write(earlier)
+        job = self.run_job(1, hosts=HOSTS[:1])
+        self.assertEqual(job.rc, 0)
+        rewritten = []
+        for name in names:
+            with open(os.path.join(self.work, name)) as f:
+                if f.read() != earlier:
+                    rewritten.append(name)
+        self.assertEqual(len(rewritten), 1)
+        with open(os.path.join(self.work, rewritten[0])) as f:
+            text = f.read()
+        self.assertNotIn("an earlier run", text)
+        self.assertEqual(text.count("Force to be single thread."), 1)
 
 
 if __name__ == "__main__":

@@ -9,15 +9,12 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BIN_DIR, JobTestCase, parse_figures
-
-REPORT = os.environ.get("STELVANE_REPORT_BIN", os.path.join(BIN_DIR, "tools", "stelvane-report", "stelvane-report"))
-KEYS = ("streams", "descriptors", "bytewise_write", "bytewise_read", "block_read", "block_write")
+from harness import KEYS, JobTestCase, parse_figures
+from report_figures import MAKE_RESULT_FILE, REPORT
 # Names with blanks and "@", which the reader must take whole, and one the
 # page must escape.
 HOSTS = ["zero", "node one", "n@2", "node-three", 'f<i>&"4']
 ESCAPED_HOST = "f&lt;i&gt;&amp;&quot;4"
-MAKE_RESULT_FILE = os.path.join(BIN_DIR, "tests", "tools", "make-result-file")
 READ_ONLY = 'd=$(pwd) && mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" && cd "$d"'
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                   "--disable-background-networking", "--disable-component-update", "--disable-sync"]
@@ -25,10 +22,6 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
 
 def report(*args, stdin=None):
     return subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, timeout=60)
-
-
-def same(a, b):
-    return a == b or (a is None and b != b)  # JSON null stands for nan
 
 
 class ReportTool(JobTestCase):

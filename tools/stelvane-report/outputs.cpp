@@ -147,6 +147,7 @@ json measurement_json(int index, const MeasurementFigures& m, const Verdicts& ve
     if (failed) failed_ranks.push_back(worker.rank);
   }
   json entry = {{"key", MEASUREMENTS[index].key},
+                {"name", MEASUREMENTS[index].name},
                 {"title", MEASUREMENTS[index].title},
                 {"unit", MEASUREMENTS[index].unit},
                 {"judged", verdicts.judged[index]},
