@@ -100,6 +100,9 @@ class VirtualCluster(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cluster("down")  # what an earlier, interrupted run may have left
+        cls.netns, cls.daemons = set(), []
+        # Runs even when the set-up fails part way.
+        cls.addClassCleanup(cls.take_down)
         cluster("up", str(NODES))
         cls.netns = {state("netns." + n) for n in ["head"] + ["node%d" % k for k in range(1, NODES + 1)]}
         cluster("slurm", "up")
@@ -107,7 +110,7 @@ class VirtualCluster(unittest.TestCase):
                        if f.startswith("daemon.")]
 
     @classmethod
-    def tearDownClass(cls):
+    def take_down(cls):
         cluster("down")
         left = leftovers(cls.netns, cls.daemons)
         if left:
