@@ -124,64 +124,86 @@ int severity(Verdict verdict) {
 
 }  // namespace
 
-Verdicts judge_nodes(const ResultFile& file) {
-  Verdicts verdicts;
-  // The nodes and their ranks, in the order their first rank appears.
-  std::map<std::string, std::size_t> index_of;
-  std::map<std::string, int> workers_of;
-  auto node_entry = [&](const std::string& name) -> NodeVerdict& {
-    auto [at, added] = index_of.try_emplace(name, verdicts.nodes.size());
-    if (added) {
-      verdicts.nodes.emplace_back();
-      verdicts.nodes.back().node = name;
-      std::fill(std::begin(verdicts.nodes.back().ratios), std::end(verdicts.nodes.back().ratios), NO_FIGURE);
-      std::fill(std::begin(verdicts.nodes.back().figures), std::end(verdicts.nodes.back().figures), NO_FIGURE);
-      workers_of[name] = 0;
-    }
-    return verdicts.nodes[at->second];
-  };
-  const bool rank0_known = !file.stamp.rank0_node.empty();
-  if (rank0_known) node_entry(file.stamp.rank0_node).ranks.push_back(0);
-  for (const WorkerFigures& worker : file.measurements[0].workers) {
-    NodeVerdict& node = node_entry(worker.node);
-    node.ranks.push_back(worker.rank);
-    ++node.workers;
-    ++workers_of[worker.node];
+namespace {
+
+// Builds the verdicts of one result file, step by step.
+class NodeJudge {
+ public:
+  explicit NodeJudge(const ResultFile& file) : file_(file), rank0_node_(file.stamp.rank0_node) {}
+
+  Verdicts judge() {
+    place_ranks();
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) judge_measurement(m);
+    for (NodeVerdict& node : verdicts_.nodes) node.verdict = decide(node);
+    order_worst_first();
+    return std::move(verdicts_);
   }
 
-  std::size_t nodes_with_figures = 0;
-  for (const NodeVerdict& node : verdicts.nodes)
-    if (node.workers > 0 || (rank0_known && node.node == file.stamp.rank0_node)) ++nodes_with_figures;
-  verdicts.enough_nodes = nodes_with_figures >= MIN_COMPARED_NODES;
+ private:
+  NodeVerdict& entry(const std::string& name) {
+    auto [at, added] = index_of_.try_emplace(name, verdicts_.nodes.size());
+    if (added) {
+      NodeVerdict& node = verdicts_.nodes.emplace_back();
+      node.node = name;
+      std::fill(std::begin(node.ratios), std::end(node.ratios), NO_FIGURE);
+      std::fill(std::begin(node.figures), std::end(node.figures), NO_FIGURE);
+      workers_of_[name] = 0;
+    }
+    return verdicts_.nodes[at->second];
+  }
 
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-    const MeasurementFigures& measurement = file.measurements[m];
+  // The nodes and their ranks, in the order their first rank appears; rank 0
+  // on its node when the file's name says which.
+  void place_ranks() {
+    if (!rank0_node_.empty()) entry(rank0_node_).ranks.push_back(0);
+    for (const WorkerFigures& worker : file_.measurements[0].workers) {
+      NodeVerdict& node = entry(worker.node);
+      node.ranks.push_back(worker.rank);
+      ++node.workers;
+      ++workers_of_[worker.node];
+    }
+    std::size_t with_figures = 0;
+    for (const NodeVerdict& node : verdicts_.nodes)
+      if (node.workers > 0 || node.node == rank0_node_) ++with_figures;
+    verdicts_.enough_nodes = with_figures >= MIN_COMPARED_NODES;
+  }
+
+  // Each node's figures in measurement m: its workers', or rank 0's own when
+  // no worker runs on rank 0's node.
+  std::map<std::string, NodeFigures> figures_in(int m) const {
+    const MeasurementFigures& measurement = file_.measurements[m];
     std::map<std::string, NodeFigures> figures;
-    std::vector<double> seconds;
     for (const WorkerFigures& worker : measurement.workers) {
       NodeFigures& node = figures[worker.node];
       if (std::isnan(worker.figure))
         node.failed = true;
       else
         node.figures.push_back(worker.figure);
-      if (!std::isnan(worker.seconds)) seconds.push_back(worker.seconds);
     }
-    if (rank0_known && workers_of[file.stamp.rank0_node] == 0) {
-      NodeFigures& node = figures[file.stamp.rank0_node];
-      if (std::isnan(measurement.rank0_figure) && !std::isnan(measurement.rank0_seconds))
-        node.failed = true;
-      else if (!std::isnan(measurement.rank0_figure))
+    if (!rank0_node_.empty() && workers_of_.at(rank0_node_) == 0) {
+      NodeFigures& node = figures[rank0_node_];
+      if (std::isnan(measurement.rank0_figure))
+        node.failed = !std::isnan(measurement.rank0_seconds);  // measured, and failed
+      else
         node.figures.push_back(measurement.rank0_figure);
     }
-    verdicts.median_seconds[m] = median_of(seconds);
-    verdicts.judged[m] = verdicts.median_seconds[m] >= MIN_JUDGED_SECONDS;
+    return figures;
+  }
 
+  void judge_measurement(int m) {
+    std::vector<double> seconds;
+    for (const WorkerFigures& worker : file_.measurements[m].workers)
+      if (!std::isnan(worker.seconds)) seconds.push_back(worker.seconds);
+    verdicts_.median_seconds[m] = median_of(seconds);
+    verdicts_.judged[m] = verdicts_.median_seconds[m] >= MIN_JUDGED_SECONDS;
+
+    const std::map<std::string, NodeFigures> figures = figures_in(m);
     std::map<std::string, double> figure_of;
     SortedFigures sorted;
     for (const auto& [name, node] : figures) {
       const double figure = node_figure(node);
       figure_of[name] = figure;
-      std::vector<double>& alike = sorted.by_workers[workers_of[name]];
+      std::vector<double>& alike = sorted.by_workers[workers_of_.at(name)];
       if (!std::isnan(figure)) {
         sorted.all.push_back(figure);
         alike.push_back(figure);
@@ -190,30 +212,40 @@ Verdicts judge_nodes(const ResultFile& file) {
     std::sort(sorted.all.begin(), sorted.all.end());
     for (auto& [workers, alike] : sorted.by_workers) std::sort(alike.begin(), alike.end());
     for (const auto& [name, node] : figures) {
-      NodeVerdict& verdict = node_entry(name);
+      NodeVerdict& verdict = entry(name);
       verdict.failed[m] = node.failed;
       verdict.figures[m] = figure_of[name];
-      verdict.ratios[m] = figure_of[name] / sorted.reference(figure_of[name], workers_of[name]);
-      verdict.low[m] = verdicts.judged[m] && verdict.ratios[m] < LOW_RATIO;
+      verdict.ratios[m] = figure_of[name] / sorted.reference(figure_of[name], workers_of_.at(name));
+      verdict.low[m] = verdicts_.judged[m] && verdict.ratios[m] < LOW_RATIO;
     }
   }
 
-  for (NodeVerdict& node : verdicts.nodes) {
+  static Verdict decide(const NodeVerdict& node) {
     const std::size_t lows = node.low_in().size();
-    if (!node.failed_in().empty())
-      node.verdict = Verdict::failed;
-    else if (lows >= SLOW_MEASUREMENTS)
-      node.verdict = Verdict::slow;
-    else if (lows == 1)
-      node.verdict = Verdict::suspect;
+    if (!node.failed_in().empty()) return Verdict::failed;
+    if (lows >= SLOW_MEASUREMENTS) return Verdict::slow;
+    return lows == 1 ? Verdict::suspect : Verdict::ok;
   }
-  const bool* judged = verdicts.judged;
-  std::stable_sort(verdicts.nodes.begin(), verdicts.nodes.end(), [&](const NodeVerdict& a, const NodeVerdict& b) {
-    if (severity(a.verdict) != severity(b.verdict)) return severity(a.verdict) < severity(b.verdict);
-    const double wa = a.worst_ratio(judged), wb = b.worst_ratio(judged);
-    if (std::isnan(wa) != std::isnan(wb)) return std::isnan(wb);
-    return wa < wb;
-  });
-  for (std::size_t i = 0; i < verdicts.nodes.size(); ++i) verdicts.index[verdicts.nodes[i].node] = i;
-  return verdicts;
-}
+
+  // Failed, slow, suspect, ok; within each, the lowest judged ratio first.
+  void order_worst_first() {
+    const bool* judged = verdicts_.judged;
+    std::stable_sort(verdicts_.nodes.begin(), verdicts_.nodes.end(), [&](const NodeVerdict& a, const NodeVerdict& b) {
+      if (severity(a.verdict) != severity(b.verdict)) return severity(a.verdict) < severity(b.verdict);
+      const double wa = a.worst_ratio(judged), wb = b.worst_ratio(judged);
+      if (std::isnan(wa) != std::isnan(wb)) return std::isnan(wb);
+      return wa < wb;
+    });
+    for (std::size_t i = 0; i < verdicts_.nodes.size(); ++i) verdicts_.index[verdicts_.nodes[i].node] = i;
+  }
+
+  const ResultFile& file_;
+  const std::string rank0_node_;                // empty when unknown
+  Verdicts verdicts_;
+  std::map<std::string, std::size_t> index_of_;  // while the nodes are placed
+  std::map<std::string, int> workers_of_;
+};
+
+}  // namespace
+
+Verdicts judge_nodes(const ResultFile& file) { return NodeJudge(file).judge(); }
