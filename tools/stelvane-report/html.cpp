@@ -14,6 +14,8 @@ namespace {
 
 // Workers up to which a chart draws a bar per rank; beyond, the sorted figures.
 constexpr std::size_t BAR_LIMIT = 64;
+// Workers up to which each bar is labelled with its rank.
+constexpr std::size_t RANK_LABEL_LIMIT = 32;
 // Nodes up to which the heat map is a table with names and numbers.
 constexpr std::size_t LABELLED_HEAT_MAP_LIMIT = 64;
 // Rows of one column of the compact heat map.
@@ -252,6 +254,9 @@ void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, co
           << plot.y_of(figure) << "\" width=\"" << step * 0.7 << "\" height=\"" << plot.y_of(0) - plot.y_of(figure)
           << "\"><title>Thread:" << worker.rank << " @" << escaped(worker.node) << ": " << figure_text(worker.figure)
           << "</title></rect>";
+      if (figures.workers.size() <= RANK_LABEL_LIMIT)
+        out << "<text class=\"tick\" x=\"" << plot.x0() + step * (i + 0.5) << "\" y=\"" << plot.y_of(0) + 12
+            << "\" text-anchor=\"middle\">" << worker.rank << "</text>";
     }
   } else {
     std::vector<const WorkerFigures*> sorted;
