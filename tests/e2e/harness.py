@@ -4,7 +4,9 @@ Every rank runs in its own UTS and mount namespaces (unshare, as root), so
 each can have its own processor name and, where a test wants it, its own
 mounts over the working directory. Every job has a timeout; a hang fails.
 """
+import functools
 import glob
+import json
 import os
 import re
 import shutil
@@ -14,7 +16,10 @@ import tempfile
 import threading
 import unittest
 
-from report_figures import BIN_DIR, FILE_HANDLING, HERE, KEYS, TRANSFER, close, credited, parse_figures
+HERE = os.path.dirname(os.path.abspath(__file__))
+BIN_DIR = os.environ.get("STELVANE_BIN_DIR", os.path.join(HERE, "..", "..", "build"))
+REPORT = os.path.join(BIN_DIR, "tools", "stelvane-report", "stelvane-report")
+MAKE_RESULT_FILE = os.path.join(BIN_DIR, "tools", "make-result-file", "make-result-file")
 TESTSIZE = os.path.join(BIN_DIR, "stelvane-mpi-testsize")
 FULLSIZE = os.path.join(BIN_DIR, "stelvane-mpi")
 
@@ -38,14 +43,6 @@ exec unshare -u -m --propagation private /bin/sh -c '
   shift 2
   exec "$@"' rank-wrapper "$host" "$setup" "$@"
 """
-
-
-def scratch_root():
-    return "/dev/shm" if os.access("/dev/shm", os.W_OK) else tempfile.gettempdir()
-
-
-def default_hosts(ranks):
-    return ["node%d" % r for r in range(ranks)]
 
 
 class Job:
@@ -79,24 +76,18 @@ class JobTestCase(unittest.TestCase):
     """Gives each test a scratch directory and a way to run jobs in it."""
 
     def setUp(self):
-        self.work = tempfile.mkdtemp(prefix="stelvane-e2e-", dir=scratch_root())
+        self.work = tempfile.mkdtemp(prefix="stelvane-e2e-", dir="/dev/shm" if os.access("/dev/shm", os.W_OK) else None)
         self.addCleanup(shutil.rmtree, self.work, True)
 
     def run_job(self, ranks, binary=TESTSIZE, hosts=None, setup=None, env=None, stdin=b"",
                 timeout=180, cwd=None, wrap=True, at_prompt=None, mpirun_args=()):
         """Runs `ranks` ranks; `setup` maps a rank to a shell line run in its
         namespaces before the program starts (in the working directory)."""
-        cwd = cwd or self.work
-        hosts = hosts or default_hosts(ranks)
-        command = ["mpirun", "--allow-run-as-root", "--oversubscribe", "-np", str(ranks)]
-        command += list(mpirun_args)
-        if wrap:
-            wrapper = self._write_wrapper(hosts, setup or {})
-            command.append(wrapper)
-        command.append(binary)
-        full_env = dict(os.environ)
-        full_env.update(env or {})
-        return run_process(command, cwd, full_env, stdin, timeout, at_prompt)
+        hosts = hosts or ["node%d" % r for r in range(ranks)]
+        command = ["mpirun", "--allow-run-as-root", "--oversubscribe", "-np", str(ranks)] + list(mpirun_args)
+        command += [self._write_wrapper(hosts, setup or {})] if wrap else []
+        return run_process(command + [binary], cwd or self.work, dict(os.environ, **(env or {})), stdin, timeout,
+                           at_prompt)
 
     def _write_wrapper(self, hosts, setup):
         directory = tempfile.mkdtemp(prefix="stelvane-wrap-")
@@ -155,13 +146,6 @@ def run_process(command, cwd, env, stdin, timeout, at_prompt):
 NUMBER = r"(\S+)"
 
 
-def check_number(text):
-    """A number exactly as the stream's default format writes it."""
-    value = float(text)
-    assert "%g" % value == text, "%r is not in the default number format" % text
-    return value
-
-
 def golden_lines(golden_name, substitutions):
     """The lines of a golden report, with {KEY} replaced by substitutions[KEY]
     and {N} left to stand for a number in the default format."""
@@ -174,19 +158,19 @@ def golden_lines(golden_name, substitutions):
 
 def match_lines(test, actual, expected, label):
     """Compares report lines with expected lines one by one, literal text
-    exact, every {N} a number exactly as the stream's default format prints it."""
+    exact, every {N} a number exactly as the stream's default format prints it.
+    Returns the numbers, in order."""
     test.assertEqual(len(actual), len(expected),
                      "%s: %d lines, expected %d:\n%s" % (label, len(actual), len(expected), "\n".join(actual)))
+    numbers = []
     for number, (want, line) in enumerate(zip(expected, actual), 1):
         pattern = "^" + re.escape(want).replace(re.escape("{N}"), NUMBER) + "$"
         found = re.match(pattern, line)
         test.assertIsNotNone(found, "%s line %d: %r does not match %r" % (label, number, line, want))
         for text in found.groups():
-            check_number(text)
-
-
-def host_substitutions(hosts):
-    return {"HOST%d" % r: h for r, h in enumerate(hosts)}
+            test.assertEqual("%g" % float(text), text, "not in the default number format")
+            numbers.append(float(text))
+    return numbers
 
 
 # ---- Checks shared by the suites ---------------------------------------------
@@ -195,7 +179,7 @@ def expected_report(stream, ranks, hosts, path=None):
     """The expected lines of a successful run's console or result file. The
     golden reports hold 1, 2 and 3 ranks; larger jobs repeat worker 2's line
     groups for every further worker."""
-    substitutions = host_substitutions(hosts)
+    substitutions = {"HOST%d" % r: h for r, h in enumerate(hosts)}
     if path is not None:
         substitutions["PATH"] = path
     if ranks <= 3:
@@ -228,52 +212,88 @@ def result_path(job):
 
 
 def check_report_lines(test, job, ranks, hosts):
-    """Both streams of a successful run, line by line."""
-    match_lines(test, job.console, expected_report("console", ranks, hosts, result_path(job)), "console")
-    match_lines(test, job.result_lines(), expected_report("file", ranks, hosts), "result file")
+    """Both streams of a successful run, line by line, with the same figures."""
+    console = match_lines(test, job.console, expected_report("console", ranks, hosts, result_path(job)), "console")
+    test.assertEqual(console, match_lines(test, job.result_lines(), expected_report("file", ranks, hosts), "result file"))
+
+
+# ---- Figures, as stelvane-report reads them ------------------------------------
+
+def report_of(lines):
+    """stelvane-report's JSON reading of the lines of a result file."""
+    done = subprocess.run([REPORT, "--json", "-"], input="\n".join(lines) + "\n", capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout)
+
+
+@functools.lru_cache(maxsize=None)
+def measurements():
+    """The six measurements in report order, as stelvane-report describes
+    them: key, name (in failure lines), title and unit."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = subprocess.run([MAKE_RESULT_FILE, folder, "--ranks", "1"], capture_output=True, text=True,
+                              check=True).stdout.strip()
+        with open(path) as f:
+            return tuple(report_of(f.read().split("\n")[:-1])["measurements"])
+
+
+KEYS = tuple(m["key"] for m in measurements())
+FILE_HANDLING = tuple(m["key"] for m in measurements() if m["unit"] == "files/s")
+
+
+def credited(size, rank):
+    """Units a measurement credits: size x (1 + 1/d)."""
+    return size * (1.0 + 1.0 / (2 if rank == 0 else rank + 1))
+
+
+def close(a, b, rel=3e-5):  # every printed figure is rounded to six significant digits
+    return abs(a - b) <= rel * max(abs(a), abs(b))
 
 
 def check_figures(test, lines, ranks, hosts, sizes, block_input_size=None):
-    """Every figure agrees with the others: rates with counts and seconds,
-    MB and Millions with each other, totals, ratios and averages with the
-    workers' figures. A worker's rate shows the pass divisor of its rank."""
-    figures = parse_figures(lines)
-    size = sizes["bytes"]
-    rel = 3e-5  # every printed figure is rounded to six significant digits
+    """Every figure of a result file agrees with the others: rates with counts
+    and seconds, totals, ratios and averages with the workers' figures, each
+    MB figure with the Millions figure above it. A worker's rate shows the
+    pass divisor of its rank. Returns stelvane-report's reading."""
+    report = report_of(lines)
+    test.assertEqual((report["ranks"], report["complete"]), (ranks, True))
 
-    def units(measurement, rank):
-        if measurement in FILE_HANDLING:
+    def units(key, rank):
+        if key in FILE_HANDLING:
             return sizes["cycles"]
-        if measurement.startswith("block") and rank == 0 and block_input_size is not None:
+        if key.startswith("block") and rank == 0 and block_input_size is not None:
             return credited(block_input_size, 0)
-        return credited(size, rank)
+        return credited(sizes["bytes"], rank)
 
-    for measurement in KEYS:
-        spent, rate = figures.single[measurement]
-        test.assertTrue(close(rate, units(measurement, 0) / spent, rel), (measurement, spent, rate))
-        if measurement in TRANSFER:
-            test.assertTrue(close(figures.single_mb[measurement] * 1048576, rate, rel), measurement)
-    if ranks == 1:
-        test.assertFalse(figures.workers)
-        return figures
-    for measurement in KEYS:
-        workers = figures.workers[measurement]
-        test.assertEqual([w[0] for w in workers], list(range(1, ranks)), measurement)
-        test.assertEqual([w[1] for w in workers], list(hosts[1:ranks]), measurement)
-        for rank, _, spent, rate in workers:
-            test.assertTrue(close(rate, units(measurement, rank) / spent, rel), (measurement, rank, spent, rate))
-        if measurement in TRANSFER:
-            for (_, _, _, rate), mb in zip(workers, figures.worker_mb[measurement]):
-                test.assertTrue(close(mb * 1048576, rate, rel), measurement)
-        total = figures.total[measurement]
-        test.assertTrue(close(total, sum(w[3] for w in workers), rel), measurement)
-        test.assertTrue(close(figures.ratio[measurement], total / figures.single[measurement][1], rel), measurement)
-        if measurement in FILE_HANDLING:
-            test.assertTrue(close(figures.average[measurement], total / (ranks - 1), rel), measurement)
-        else:
-            test.assertTrue(close(figures.total_mb[measurement] * 1048576, total, rel), measurement)
-            test.assertTrue(close(figures.average_mb[measurement] * 1048576, total / (ranks - 1), rel), measurement)
-    return figures
+    for key, m in zip(KEYS, report["measurements"]):
+        rank0, workers = m["rank0"], m["workers"]
+        test.assertTrue(close(rank0["figure"], units(key, 0) / rank0["seconds"]), (key, rank0))
+        test.assertEqual([(w["rank"], w["node"]) for w in workers], [(r, hosts[r]) for r in range(1, ranks)], key)
+        for w in workers:
+            test.assertTrue(close(w["figure"], units(key, w["rank"]) / w["seconds"]), (key, w))
+        if ranks > 1:
+            cluster = m["cluster"]
+            test.assertTrue(close(cluster["total"], sum(w["figure"] for w in workers)), key)
+            test.assertTrue(close(cluster["improvement"], cluster["total"] / rank0["figure"]), key)
+            test.assertTrue(close(cluster["average"], cluster["total"] / (ranks - 1)), key)
+    for above, line in zip(lines, lines[1:]):
+        millions = re.search(r"It was: (\S+) Millions", above)
+        megabytes = re.match(r"^Conventionally, (?:it|total \w+ speed) was: (\S+) MB/sec\.$", line)
+        if millions and megabytes:
+            test.assertTrue(close(float(megabytes.group(1)) * 1048576, float(millions.group(1)) * 1e6), line)
+    return report
+
+
+def rates(lines):
+    """The rates of a report, console or file, in the order printed: rank 0's
+    six, the workers' (measurement by measurement, rank by rank), the
+    cluster totals and the improvement ratios (nan for a failed figure)."""
+    def numbers(pattern):
+        return [float(m.group(1)) for m in (re.match(pattern, line) for line in lines) if m]
+    return (numbers(r"^(?:The system could process  ?|It was: )(\S+) "),
+            numbers(r"^Thread:\d+ @.* (?:The system could process|It was:) (\S+) "),
+            numbers(r"^Overall, .*?: (\S+) "), numbers(r"^Multi-Thread Improvements: (\S+) "))
 
 
 def scratch_files(ranks, hosts):
@@ -296,7 +316,6 @@ def check_successful_run(test, job, ranks, hosts, sizes=TEST_SIZES):
     test.assertEqual(job.rc, 0, job.stderr)
     test.assertNotIn("stelvane-mpi:", job.stderr)
     check_report_lines(test, job, ranks, hosts)
-    check_figures(test, job.console, ranks, hosts, sizes)
     check_figures(test, job.result_lines(), ranks, hosts, sizes)
     check_files_left(test, job, ranks, hosts, sizes)
 

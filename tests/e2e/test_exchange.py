@@ -2,7 +2,7 @@
 order, whatever order the workers finish in; workers print nothing."""
 import unittest
 
-from harness import KEYS, JobTestCase, check_successful_run, parse_figures
+from harness import JobTestCase, check_successful_run, report_of
 
 
 class Exchange(JobTestCase):
@@ -10,12 +10,11 @@ class Exchange(JobTestCase):
         delay = 1.5  # well above what any measurement takes at test size
         job = self.run_job(4, env={"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": str(int(delay * 1000))})
         check_successful_run(self, job, 4, ["node0", "node1", "node2", "node3"])
-        figures = parse_figures(job.console)
-        for measurement in KEYS:
-            spent = {rank: seconds for rank, _, seconds, _ in figures.workers[measurement]}
-            self.assertGreaterEqual(spent[1], delay, measurement)
-            self.assertLess(spent[2], delay, measurement)
-            self.assertLess(spent[3], delay, measurement)
+        for measurement in report_of(job.result_lines())["measurements"]:
+            spent = {worker["rank"]: worker["seconds"] for worker in measurement["workers"]}
+            self.assertGreaterEqual(spent[1], delay, measurement["key"])
+            self.assertLess(spent[2], delay, measurement["key"])
+            self.assertLess(spent[3], delay, measurement["key"])
 
     def test_worker_ranks_print_nothing(self):
         job = self.run_job(3, mpirun_args=["--tag-output"])

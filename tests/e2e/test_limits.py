@@ -8,11 +8,6 @@ MAX_RANKS = TEST_SIZES["max_ranks"]
 
 
 class Limits(JobTestCase):
-    def test_a_job_of_exactly_max_ranks_runs(self):
-        hosts = ["node%d" % r for r in range(MAX_RANKS)]
-        job = self.run_job(MAX_RANKS, hosts=hosts, timeout=300)
-        check_successful_run(self, job, MAX_RANKS, hosts)
-
     def test_a_job_one_rank_over_the_limit_is_refused_before_anything_happens(self):
         job = self.run_job(MAX_RANKS + 1, timeout=300)
         self.assertNotEqual(job.rc, 0)

@@ -71,7 +71,7 @@ class WholeRun(JobTestCase):
         # The test binary can give rank 0's block input another size.
         job = self.run_job(1, hosts=HOSTS[:1], env={"STELVANE_TEST_BLOCK_INPUT_SIZE": "0:1001"})
         self.assertEqual(job.rc, 0, job.stderr)
-        check_figures(self, job.console, 1, HOSTS, TEST_SIZES, block_input_size=1001)
+        check_figures(self, job.result_lines(), 1, HOSTS, TEST_SIZES, block_input_size=1001)
         self.assertEqual(job.file("data64-sparc-single"), b"\x0b" * 1001)
         self.assertEqual(job.file("data64-sparc-single.tmp"), b"\x0b" * 1001)
 

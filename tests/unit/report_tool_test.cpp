@@ -122,13 +122,3 @@ TEST(ReportNumbers, OnlyTheStreamDefaultFormat) {
     EXPECT_FALSE(parse_report_number(bad, value)) << bad;
   }
 }
-
-TEST(RunStamp, FromTheNameTheBenchmarkGives) {
-  const RunStamp stamp =
-      stamp_of("/scratch/results_stelvane_lite_netbsd_sparc64_clusters @ CET time Sun Dec  6 21:06:11 2026 @ n @1.txt");
-  EXPECT_EQ(stamp.time_stamp, "2026-12-06T21:06:11");
-  EXPECT_EQ(stamp.time_zone, "CET");
-  EXPECT_EQ(stamp.rank0_node, "n @1");
-  EXPECT_EQ(stamp_of("renamed.txt").time_stamp, "");
-  EXPECT_EQ(stamp_of("-").rank0_node, "");
-}

@@ -226,11 +226,6 @@ void write_level(std::ostream& out, const Plot& plot, const char* css, double fi
       << plot.x1() << "\" y2=\"" << plot.y_of(figure) << "\"><title>" << title << "</title></line>\n";
 }
 
-bool worker_slow(const Verdicts& verdicts, const WorkerFigures& worker, int m) {
-  const NodeVerdict* node = verdicts.of(worker.node);
-  return node != nullptr && node->verdict == Verdict::slow && node->low[m];
-}
-
 void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, const Verdicts& verdicts) {
   const WorkerSpread spread = spread_of(figures);
   Plot plot;
@@ -249,7 +244,7 @@ void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, co
       const WorkerFigures& worker = figures.workers[i];
       const bool failed = std::isnan(worker.figure);
       const double figure = failed ? plot.ceiling * 0.02 : worker.figure;
-      out << "<rect class=\"bar" << (failed ? " failed" : worker_slow(verdicts, worker, m) ? " slow" : "")
+      out << "<rect class=\"bar" << (failed ? " failed" : verdicts.slow_in(worker, m) ? " slow" : "")
           << "\" data-rank=\"" << worker.rank << "\" x=\"" << plot.x0() + step * (i + 0.15) << "\" y=\""
           << plot.y_of(figure) << "\" width=\"" << step * 0.7 << "\" height=\"" << plot.y_of(0) - plot.y_of(figure)
           << "\"><title>Thread:" << worker.rank << " @" << escaped(worker.node) << ": " << figure_text(worker.figure)
@@ -271,7 +266,7 @@ void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, co
     if (!sorted.empty()) out << x_of(sorted.size() - 1) << "," << plot.y_of(sorted.back()->figure);
     out << "\"/>";
     for (std::size_t i = 0; i < sorted.size(); ++i)
-      if (worker_slow(verdicts, *sorted[i], m))
+      if (verdicts.slow_in(*sorted[i], m))
         out << "<circle class=\"dot slow\" cx=\"" << x_of(i) << "\" cy=\"" << plot.y_of(sorted[i]->figure)
             << "\" r=\"3\"><title>Thread:" << sorted[i]->rank << " @" << escaped(sorted[i]->node) << ": "
             << figure_text(sorted[i]->figure) << "</title></circle>";
@@ -313,13 +308,9 @@ void write_all_figures(std::ostream& out, const ResultFile& file, const Verdicts
 
 // ---- the comparison with an earlier run -------------------------------------------------
 
-std::string run_name(const ResultFile& file) {
-  return escaped(file.stamp.time_stamp.empty() ? file.source : file.stamp.time_stamp + " " + file.stamp.time_zone);
-}
-
 void write_comparison(std::ostream& out, const Comparison& comparison) {
-  out << "<section class=\"comparison\"><h2>Since " << run_name(*comparison.baseline) << ": "
-      << run_name(*comparison.run) << "</h2>\n<p class=\"meta\">A node got <b>slower</b> when its figure changed "
+  out << "<section class=\"comparison\"><h2>Since " << escaped(run_label(*comparison.baseline)) << ": "
+      << escaped(run_label(*comparison.run)) << "</h2>\n<p class=\"meta\">A node got <b>slower</b> when its figure changed "
       << "by less than " << figure_text(SLOWER_RATIO) << " &times; the cluster's own change in at least "
       << SLOWER_MEASUREMENTS << " measurements. The cluster's change (the median of the nodes'):";
   for (int m = 0; m < MEASUREMENT_COUNT; ++m)

@@ -22,6 +22,10 @@ std::string ratio_text(double ratio) {
   return text;
 }
 
+std::string run_label(const ResultFile& file) {
+  return file.source + (file.stamp.time_stamp.empty() ? "" : " (" + file.stamp.time_stamp + " " + file.stamp.time_zone + ")");
+}
+
 std::string ranks_text(const std::vector<int>& ranks) {
   std::string text;
   for (int rank : ranks) text += (text.empty() ? "" : ", ") + std::to_string(rank);
@@ -131,16 +135,11 @@ json node_json(const NodeVerdict& node) {
           {"ratios", ratios}};
 }
 
-bool worker_is_slow(const Verdicts& verdicts, const WorkerFigures& worker, int m) {
-  const NodeVerdict* node = verdicts.of(worker.node);
-  return node != nullptr && node->verdict == Verdict::slow && node->low[m];
-}
-
 json measurement_json(int index, const MeasurementFigures& m, const Verdicts& verdicts) {
   const WorkerSpread spread = spread_of(m);
   json workers = json::array(), slow_ranks = json::array(), failed_ranks = json::array();
   for (const WorkerFigures& worker : m.workers) {
-    const bool slow = worker_is_slow(verdicts, worker, index), failed = std::isnan(worker.figure);
+    const bool slow = verdicts.slow_in(worker, index), failed = std::isnan(worker.figure);
     workers.push_back({{"rank", worker.rank}, {"node", worker.node}, {"seconds", number(worker.seconds)},
                        {"figure", number(worker.figure)}, {"slow", slow}, {"failed", failed}});
     if (slow) slow_ranks.push_back(worker.rank);
@@ -246,7 +245,7 @@ void write_csv(std::ostream& out, const std::vector<ResultFile>& files) {
       for (const WorkerFigures& worker : figures.workers) {
         const NodeVerdict* node = verdicts.of(worker.node);
         csv_row(out, file, {worker.node, node ? verdict_name(node->verdict) : "", "worker", std::to_string(worker.rank),
-                            m, worker.seconds, worker.figure, NO_FIGURE, worker_is_slow(verdicts, worker, m),
+                            m, worker.seconds, worker.figure, NO_FIGURE, verdicts.slow_in(worker, m),
                             std::isnan(worker.figure)});
       }
     }
@@ -257,9 +256,6 @@ void write_csv(std::ostream& out, const std::vector<ResultFile>& files) {
 
 namespace {
 
-std::string run_label(const ResultFile& file) {
-  return file.source + (file.stamp.time_stamp.empty() ? "" : " (" + file.stamp.time_stamp + " " + file.stamp.time_zone + ")");
-}
 
 std::string relative_changes(const NodeChange& node) {
   std::string text;

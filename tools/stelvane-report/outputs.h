@@ -27,6 +27,7 @@ std::string figure_text(double value);
 struct NodeVerdict;
 std::string ratio_text(double ratio);                   // 0.42, or - when not compared
 std::string ranks_text(const std::vector<int>& ranks);  // 2, 6
+std::string run_label(const ResultFile& file);          // its file, and its start when the name says
 // Why a node is not ok: "below 0.50 of the other nodes in streams 0.16, ..."
 // or "failed in block_read, block_write".
 std::string verdict_detail(const NodeVerdict& node);

@@ -60,6 +60,11 @@ const NodeVerdict* Verdicts::of(const std::string& node) const {
   return found == index.end() ? nullptr : &nodes[found->second];
 }
 
+bool Verdicts::slow_in(const WorkerFigures& worker, int m) const {
+  const NodeVerdict* node = of(worker.node);
+  return node != nullptr && node->verdict == Verdict::slow && node->low[m];
+}
+
 std::vector<std::string> Verdicts::named(Verdict verdict) const {
   std::vector<std::string> names;
   for (const NodeVerdict& node : nodes)

@@ -50,6 +50,9 @@ struct Verdicts {
   bool enough_nodes = false;              // at least MIN_COMPARED_NODES with figures
   std::unordered_map<std::string, std::size_t> index;  // node name: its place in nodes
   const NodeVerdict* of(const std::string& node) const;
+  // Whether a worker's figure in measurement m counts against its node: the
+  // node is slow, and low in m.
+  bool slow_in(const WorkerFigures& worker, int m) const;
   std::vector<std::string> named(Verdict verdict) const;
 };
 

@@ -1,6 +1,6 @@
 // Writes a result file of any size without running the benchmark, with the
-// benchmark's own layout code and name builder, for tests and benchmarks of
-// stelvane-report at thousands of ranks.
+// benchmark's own layout code and name builder: to see what stelvane-report
+// makes of thousands of ranks, and for its tests and benchmark.
 //
 //   make-result-file DIR --ranks N [--ranks-per-node K] [--seed S]
 //                    [--scale F] [--slow NODE=F]... [--failed NODE]...
@@ -64,10 +64,10 @@ Options parse(int argc, char* argv[]) {
     else if (arg == "--zone") options.zone = value();
     else if (arg == "--failed") options.failed[value()] = true;
     else if (arg == "--slow") {
-      const std::string spec = value();
-      const std::size_t equals = spec.find('=');
+      const std::string node_and_factor = value();
+      const std::size_t equals = node_and_factor.find('=');
       if (equals == std::string::npos) usage("--slow takes NODE=FACTOR");
-      options.slow[spec.substr(0, equals)] = std::atof(spec.c_str() + equals + 1);
+      options.slow[node_and_factor.substr(0, equals)] = std::atof(node_and_factor.c_str() + equals + 1);
     } else if (arg.rfind("--", 0) == 0) usage("unknown option " + arg);
     else options.directory = arg;
   }
