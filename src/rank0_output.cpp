@@ -8,6 +8,7 @@
 
 #include "failures.h"
 #include "globals.h"
+#include "own_files.h"
 
 namespace {
 int result_file_errno = 0;   // first failure of the result file, 0 while it is fine
@@ -29,8 +30,11 @@ void open_result_file_and_write_banner() {
                                  : result_file_name("unknown", "unknown time", proc_name);
   std::snprintf(resultfile, sizeof resultfile, "%s", name.c_str());
 
+  // A result file of this user's from the same second is replaced; any other
+  // entry at the name stays, and the file is not saved.
+  clear_own_leftover(line("stelvane-mpi: rank 0 (", proc_name, ")"), resultfile);
   errno = 0;
-  fout.open(resultfile, std::ios::out | std::ios::trunc);
+  fout.open(resultfile, EXCLUSIVE_TEXT_OUTPUT);
   note_result_file_state();
   tee(banner(nproc));
 }

@@ -70,7 +70,7 @@ double write_blocks(std::ofstream& out, const char* name, std::uint64_t divisor,
     return 0.0;
   }
   const std::streamoff second_pass = data.size / static_cast<std::streamoff>(divisor);
-  out.open(name, std::ios::out | std::ios::binary);
+  out.open(name, EXCLUSIVE_OUTPUT);
   out.seekp(0);
   out.write(data.bytes.get(), data.size);
   out.flush();
@@ -96,10 +96,13 @@ struct BlockShare {
 template <class OutputName, class AfterRead>
 void measure_blocks(const BlockShare& share, const char* input, const OutputName& output, BlockData& data,
                     const AfterRead& after_read) {
-  time_measurement(share.read, {measurement(BLOCK_READ).name(), input, 1, "reads"}, [&](OpFailures& failures) {
-    return read_blocks(share.in, input, share.divisor, data, failures);
-  });
+  const FailureLabel read_label = {measurement(BLOCK_READ).name(), input, 1, "reads"};
+  if (!refuse_foreign_input(share.read, read_label))
+    time_measurement(share.read, read_label, [&](OpFailures& failures) {
+      return read_blocks(share.in, input, share.divisor, data, failures);
+    });
   after_read();
+  free_output_name(output);
   time_measurement(share.write, {measurement(BLOCK_WRITE).name(), output.text(), 1, "writes"},
                    [&](OpFailures& failures) {
                      return write_blocks(share.out, output(), share.divisor, data, failures);

@@ -26,7 +26,7 @@ void put_bytes(std::ofstream& out, std::uint64_t count, OpFailures& failures) {
 // [second_pass, 2 * second_pass) the same way.
 double write_bytewise(std::ofstream& out, const char* name, std::uint64_t divisor, OpFailures& failures) {
   const std::uint64_t second_pass = second_pass_length(BYTEWISE_FILE_BYTES, divisor);
-  out.open(name, std::ios::out | std::ios::binary);
+  out.open(name, EXCLUSIVE_OUTPUT);
   put_bytes(out, BYTEWISE_FILE_BYTES, failures);
   out.seekp(0);
   out.seekp(static_cast<std::streamoff>(second_pass));
@@ -87,6 +87,7 @@ struct BytewiseShare {
 template <class Name>
 void measure_write(const BytewiseShare& share, const Name& name) {
   const std::uint64_t attempted = BYTEWISE_FILE_BYTES + second_pass_length(BYTEWISE_FILE_BYTES, share.divisor);
+  free_output_name(name);
   time_measurement(share.write, {measurement(BYTEWISE_WRITE).name(), name.text(), attempted, "byte writes"},
                    [&](OpFailures& failures) { return write_bytewise(share.out, name(), share.divisor, failures); });
 }
@@ -95,7 +96,12 @@ void measure_read(const BytewiseShare& share, const char* name) {
   // Unbuffered before it opens: a buffered stream would read the file in
   // bulk and report memory speed.
   share.in.rdbuf()->pubsetbuf(nullptr, 0);
-  time_measurement(share.read, {measurement(BYTEWISE_READ).name(), name, 1, "reads"}, [&](OpFailures& failures) {
+  const FailureLabel label = {measurement(BYTEWISE_READ).name(), name, 1, "reads"};
+  if (refuse_foreign_input(share.read, label)) {
+    std::cout << "Unable to open file" << std::endl;
+    return;
+  }
+  time_measurement(share.read, label, [&](OpFailures& failures) {
     return read_bytewise(share.in, name, share.divisor, share.target, failures);
   });
 }

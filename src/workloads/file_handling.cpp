@@ -16,34 +16,37 @@
 
 namespace {
 
-// One cycle through a reused pair of streams: the file is created (or
-// truncated), opened for input, closed twice and removed; nothing is written.
+// One cycle through a reused pair of streams: the file is created (anew:
+// the create fails on any entry at the name), opened for input, closed twice
+// and removed; nothing is written.
 struct StreamCycle {
   std::ofstream& out;
   std::ifstream& in;
 
   void operator()(const char* name, OpFailures& failures) const {
-    out.open(name, std::ios::out | std::ios::binary);
+    out.open(name, EXCLUSIVE_OUTPUT);
     const int open_error = out.is_open() ? 0 : errno;
     in.open(name, std::ios::in | std::ios::binary);
     in.close();
     out.close();
-    const int remove_error = std::remove(name) == 0 ? 0 : errno;
+    // Only the file this cycle made is removed: an entry that was there
+    // before stays where it is.
+    const int remove_error = open_error ? 0 : std::remove(name) == 0 ? 0 : errno;
     if (open_error | remove_error) [[unlikely]]
       failures.note(open_error ? open_error : remove_error);
   }
 };
 
-// One cycle through the operating system's calls: open without truncation,
-// close, remove.
+// One cycle through the operating system's calls: an exclusive create that
+// follows no link, close, remove.
 struct DescriptorCycle {
   int& descriptor;
 
   void operator()(const char* name, OpFailures& failures) const {
-    descriptor = open(name, O_RDWR | O_CREAT, 0777);
+    descriptor = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0777);
     const int open_error = descriptor >= 0 ? 0 : errno;
     close(descriptor);
-    const int remove_error = std::remove(name) == 0 ? 0 : errno;
+    const int remove_error = open_error ? 0 : std::remove(name) == 0 ? 0 : errno;
     if (open_error | remove_error) [[unlikely]]
       failures.note(open_error ? open_error : remove_error);
   }
@@ -54,6 +57,7 @@ struct DescriptorCycle {
 template <class Cycle, class Name>
 void measure_cycles(const Cycle& cycle, const Name& next_name, const FigureSlots& figures,
                     const char* what) {
+  free_output_name(next_name);
   time_measurement(figures, {what, next_name.text(), FILE_HANDLING_CYCLES, "cycles"}, [&](OpFailures& failures) {
     for (std::uint64_t i = 0; i < FILE_HANDLING_CYCLES; ++i) cycle(next_name(), failures);
     return static_cast<double>(FILE_HANDLING_CYCLES);

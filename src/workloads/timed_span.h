@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "../failures.h"
 #include "../globals.h"
+#include "../own_files.h"
+#include "../report_lines.h"
 #include "../test_hooks.h"
 #include "measurement.h"
 
@@ -35,4 +38,30 @@ void time_measurement(const FigureSlots& figures, const FailureLabel& label, Ope
   if (failures.any()) [[unlikely]]
     report_failure(iproc, proc_name, label.measurement, label.file,
                    failure_detail(failures, label.attempted, label.operations));
+}
+
+// "stelvane-mpi: rank 1 (node1)": how this rank opens a line of standard error.
+inline std::string rank_label() { return line("stelvane-mpi: rank ", iproc, " (", proc_name, ")"); }
+
+// Before a measurement that creates `name`, outside its span: a leftover of
+// this user's goes, so that the exclusive create inside makes the file anew;
+// anything else stays, and that create fails on it.
+template <class Name>
+void free_output_name(const Name& name) {
+  clear_own_leftover(rank_label(), name());
+}
+
+// A measurement that reads `label.file` is refused when the entry there is
+// not a file this program made (a link, a FIFO, another user's file): it is
+// not timed, its figure is NaN and its failure line says what is there.
+// Returns whether it was refused.
+inline bool refuse_foreign_input(const FigureSlots& figures, const FailureLabel& label) {
+  const std::string foreign = foreign_entry(label.file);
+  if (foreign.empty()) [[likely]] return false;
+  *figures.start = *figures.end = MPI_Wtime();
+  *figures.spent = 0.0;
+  *figures.result = FAILED_FIGURE;
+  report_failure(iproc, proc_name, label.measurement, label.file,
+                 line("it is ", foreign, ", not a file this program made; left alone"));
+  return true;
 }

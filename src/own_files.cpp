@@ -1,0 +1,61 @@
+#include "own_files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "failures.h"
+#include "report_lines.h"
+
+namespace {
+
+std::string kind_of(const struct stat& entry) {
+  switch (entry.st_mode & S_IFMT) {
+    case S_IFLNK: return "a symbolic link";
+    case S_IFDIR: return "a directory";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    default: return "a regular file";
+  }
+}
+
+// What foreign_entry() says of an entry that lstat() described.
+std::string describe_foreign(const struct stat& entry) {
+  if (!S_ISREG(entry.st_mode)) return kind_of(entry);
+  if (entry.st_uid != geteuid()) return line("a regular file of user ", entry.st_uid);
+  // A file this program made has one name; a second is a hard link that
+  // someone else planted to a file of ours.
+  if (entry.st_nlink != 1) return line("a regular file with ", entry.st_nlink, " links");
+  return "";
+}
+
+}  // namespace
+
+std::string foreign_entry(const char* name) {
+  struct stat entry {};
+  if (lstat(name, &entry) != 0) return "";  // nothing there, or nothing we can see: the open will say
+  return describe_foreign(entry);
+}
+
+std::string foreign_entry_line(const std::string& who, const char* name, const std::string& what) {
+  return line(who, ": \"", name, "\" is ", what, ", not a file this program made; left alone");
+}
+
+void clear_own_leftover(const std::string& who, const char* name) {
+  struct stat entry {};
+  if (lstat(name, &entry) != 0) return;  // nothing to clear
+  const std::string foreign = describe_foreign(entry);
+  if (!foreign.empty()) {
+    write_error_line(foreign_entry_line(who, name, foreign));
+    return;
+  }
+  // Removing a name never follows a link: if the entry changed since it was
+  // looked at, only the new entry's name goes, and the exclusive create
+  // that follows refuses whatever takes its place.
+  if (unlink(name) != 0 && errno != ENOENT)
+    write_error_line(line(who, ": \"", name, "\" could not be removed: ", std::strerror(errno)));
+}
