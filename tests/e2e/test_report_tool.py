@@ -19,8 +19,8 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
                   "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
 
-def report(*args, stdin=None):
-    return subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, timeout=60)
+def report(*args, stdin=None, user=None):
+    return subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, timeout=60, user=user)
 
 
 class ReportTool(JobTestCase):
@@ -88,7 +88,27 @@ class ReportTool(JobTestCase):
         relabelled[worker] = relabelled[worker].replace("Thread:1 @", "Thread:7 @")
         refused("relabelled.txt", "\n".join(relabelled) + "\n", 1, "relabelled.txt:%d:" % (worker + 1), "for rank 1")
         refused("extra.txt", "\n".join(lines) + "\nmore\n", 1, "extra.txt:%d: expected the end of the file" % (len(lines) + 1))
-        refused("empty.txt", "", 1, "empty.txt: the file is empty")
+        refused("empty.txt", "", 1, "empty.txt:1: expected the first line of a result file, the file is empty")
+        moved = list(lines)
+        moved[worker + 1] = moved[worker + 1].replace("@node one ", "@node onf ")
+        refused("moved.txt", "\n".join(moved) + "\n", 1,
+                'moved.txt:%d: expected node "node one" for rank 1 (as on line %d), found "node onf"' % (worker + 2, worker + 1))
+        refused("long.txt", "\n".join(lines[:3]) + "\n" + "x" * 100000, 1, "found a line of more than 4096 bytes")
+        cut = refused("cut.txt", "\n".join(lines[:spent + 1]) + "\n" + lines[spent + 1][:-9], 3,
+                      "cut.txt is truncated: the file ends in the middle of line %d" % (spent + 2))
+        self.assertIn("rank 0 alone: nan", cut.stdout)
+        os.mkfifo(os.path.join(self.work, "fifo"))
+        for name, reason in ((self.work, "is a directory"), (os.path.join(self.work, "fifo"), "is a FIFO")):
+            done = report(name)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn("stelvane-report: %s: %s" % (name, reason), done.stderr)
+            self.assertIn("not a result file", done.stderr)
+        for folder in (self.work, os.path.dirname(path)):
+            os.chmod(folder, 0o755)  # only the file itself keeps the other user out
+        os.chmod(path, 0o600)
+        done = report(path, user=65534)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("%s: cannot be read: Permission denied" % path, done.stderr)
         refused("binary.bin", bytes(range(256)) * 8, 1, "binary.bin:")
         truncated = refused("truncated.txt", "\n".join(lines[:spent + 2]) + "\n", 3,
                             "truncated.txt is truncated: the file ends after line %d" % (spent + 2))

@@ -1,6 +1,7 @@
 // stelvane-report: reads stelvane-mpi result files and tells which nodes are
 // slow, as a text summary, JSON, CSV or an HTML page with charts.
 #include <CLI/CLI.hpp>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -33,11 +34,24 @@ std::string description() {
          "3 a file stops part way (its contents are still shown).";
 }
 
+// What kind of thing a path names, when it is not a regular file.
+const char* not_a_file(const struct stat& entry) {
+  if (S_ISDIR(entry.st_mode)) return "is a directory";
+  if (S_ISFIFO(entry.st_mode)) return "is a FIFO, whose contents can be given on standard input (-)";
+  if (S_ISSOCK(entry.st_mode)) return "is a socket";
+  if (S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode)) return "is a device";
+  return nullptr;
+}
+
 ResultFile read_one(const std::string& name) {
   if (name == "-") return parse_result_file(std::cin, "-");
+  struct stat entry {};
+  if (stat(name.c_str(), &entry) != 0)
+    throw ParseError(name + ": cannot be read: " + std::strerror(errno));
+  if (const char* kind = not_a_file(entry)) throw ParseError(name + ": " + kind + ", not a result file");
   errno = 0;
   std::ifstream in(name, std::ios::binary);
-  if (!in) throw ParseError(name + ": cannot be opened: " + (errno ? std::strerror(errno) : "unknown reason"));
+  if (!in) throw ParseError(name + ": cannot be read: " + (errno ? std::strerror(errno) : "unknown reason"));
   return parse_result_file(in, name);
 }
 

@@ -1,9 +1,11 @@
 #include "result_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <optional>
 
 #include "report_lines.h"
@@ -37,6 +39,7 @@ struct ExpectedLine {
   Field field = Field::none;
   double scale = 1.0;  // printed value x scale = stored figure
   int worker = 0;      // rank of the worker whose line it is
+  bool names_node = false;  // the line gives the worker's node name
 };
 
 std::vector<Piece> pieces_of(const std::string& line, std::string& shown) {
@@ -89,6 +92,7 @@ class Grammar {
       expected.field = i < fields.size() ? fields[i] : Field::none;
       expected.scale = i < scales.size() ? scales[i] : 1.0;
       expected.worker = worker;
+      for (const Piece& piece : expected.pieces) expected.names_node |= piece.kind == Piece::name;
       lines.push_back(std::move(expected));
     }
   }
@@ -243,19 +247,95 @@ std::string where(const std::string& source, std::size_t line_number) {
   return source + ":" + std::to_string(line_number);
 }
 
+// Whether `line`, cut short, could be the beginning of the expected line:
+// its literal text agrees as far as it goes, and a number, rank or name may
+// stop anywhere.
+bool could_begin(const ExpectedLine& expected, const std::string& line) {
+  std::size_t at = 0;
+  for (const Piece& piece : expected.pieces) {
+    if (at == line.size()) return true;
+    if (piece.kind == Piece::literal) {
+      const std::size_t compared = std::min(piece.text.size(), line.size() - at);
+      if (line.compare(at, compared, piece.text, 0, compared) != 0) return false;
+      at += compared;
+    } else if (piece.kind == Piece::name) {
+      return true;  // a name may hold anything, up to the cut
+    } else {
+      const std::size_t end = line.find(' ', at);
+      if (end == std::string::npos) return true;
+      at = end;
+    }
+  }
+  return at == line.size();
+}
+
+// One line of input at a time, bounded: no line may hold more than
+// MAX_LINE_BYTES, so no input can make the reader grow without bound.
+class LineSource {
+ public:
+  LineSource(std::istream& in, const std::string& source) : in_(in), source_(source) {}
+
+  // The next line, or false at the end of the input.
+  bool next(std::string& line) {
+    line.clear();
+    if (!in_.good()) return false;
+    for (int c; (c = in_.get()) != EOF;) {
+      if (c == '\n') {
+        ++number_;
+        last_had_newline_ = true;
+        return true;
+      }
+      if (line.size() == MAX_LINE_BYTES)
+        throw ParseError(where(source_, number_ + 1) + ": expected a line of the report, found a line of more than " +
+                         std::to_string(MAX_LINE_BYTES) + " bytes: \"" + shown_safely(line) + "\"");
+      line += static_cast<char>(c);
+    }
+    if (in_.bad()) throw ParseError(source_ + ": cannot be read after line " + std::to_string(number_));
+    if (line.empty()) return false;
+    ++number_;
+    last_had_newline_ = false;
+    return true;
+  }
+  std::size_t number() const { return number_; }      // of the line last returned
+  bool cut() const { return !last_had_newline_; }      // it stops without its newline
+
+ private:
+  std::istream& in_;
+  const std::string& source_;
+  std::size_t number_ = 0;
+  bool last_had_newline_ = true;
+};
+
 // The rank count, from the third line ("Thread(s): N").
-int rank_count(const std::vector<std::string>& lines, const std::string& source) {
+int rank_count(const std::string& line, const std::string& source) {
   const std::string prefix = "Thread(s): ";
-  if (lines.size() < 3 || lines[2].compare(0, prefix.size(), prefix) != 0)
-    throw ParseError(where(source, 3) + ": expected \"Thread(s): {ranks}\"" +
-                     (lines.size() < 3 ? ", the file ends before it" : ", found \"" + shown_safely(lines[2]) + "\""));
-  const std::string count = lines[2].substr(prefix.size());
+  const std::string count = line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : "";
   if (count.empty() || count.size() > 9 || count.find_first_not_of("0123456789") != std::string::npos ||
       std::atoi(count.c_str()) < 1 || std::atoi(count.c_str()) > MAX_RANKS)
-    throw ParseError(where(source, 3) + ": expected a rank count from 1 to " + std::to_string(MAX_RANKS) +
-                     ", found \"" + shown_safely(lines[2]) + "\"");
+    throw ParseError(where(source, 3) + ": expected \"Thread(s): {ranks}\" with a rank count from 1 to " +
+                     std::to_string(MAX_RANKS) + ", found \"" + shown_safely(line) + "\"");
   return std::atoi(count.c_str());
 }
+
+// Every worker line of a rank names the node of its first: a file whose
+// rank moved from node to node was damaged or put together from others.
+class NodeOfRank {
+ public:
+  void check(const WorkerFigures& worker, const std::string& source, std::size_t line_number) {
+    const auto [first, added] = first_.try_emplace(worker.rank, First{worker.node, line_number});
+    if (!added && first->second.node != worker.node)
+      throw ParseError(where(source, line_number) + ": expected node \"" + shown_safely(first->second.node) +
+                       "\" for rank " + std::to_string(worker.rank) + " (as on line " +
+                       std::to_string(first->second.line) + "), found \"" + shown_safely(worker.node) + "\"");
+  }
+
+ private:
+  struct First {
+    std::string node;
+    std::size_t line;
+  };
+  std::map<int, First> first_;
+};
 
 }  // namespace
 
@@ -300,31 +380,47 @@ bool parse_report_number(const std::string& text, double& value) {
 }
 
 ResultFile parse_result_file(std::istream& in, const std::string& source) {
-  std::vector<std::string> lines;
-  for (std::string text; std::getline(in, text);) lines.push_back(text);
-  if (lines.empty()) throw ParseError(source + ": the file is empty");
+  LineSource input(in, source);
+  std::vector<std::string> head(3);  // the banner's two lines and the rank count
+  std::size_t read = 0;
+  while (read < head.size() && input.next(head[read])) ++read;
+  if (read == 0) throw ParseError(source + ":1: expected the first line of a result file, the file is empty");
+  if (read < head.size() || (read == head.size() && input.cut()))
+    throw ParseError(where(source, read) + ": the file ends before line 3 (\"Thread(s): {ranks}\") is complete, "
+                     "so it cannot be read as a result file");
 
   ResultFile file;
   file.source = source;
   file.stamp = stamp_of(source);
-  file.ranks = rank_count(lines, source);
+  file.ranks = rank_count(head[2], source);
   const Grammar grammar = grammar_for(file.ranks);
+  NodeOfRank nodes;
+  std::string text;
   for (std::size_t i = 0; i < grammar.lines.size(); ++i) {
     const ExpectedLine& expected = grammar.lines[i];
-    if (i == lines.size()) {
+    const bool more = i < head.size() ? (text = head[i], true) : input.next(text);
+    if (!more) {
       file.truncation = "the file ends after line " + std::to_string(i) + "; next expected \"" + expected.shown + "\"";
       return file;
     }
-    const std::optional<Matched> found = match(expected, lines[i]);
+    const bool last_and_cut = i >= head.size() && input.cut() && i + 1 < grammar.lines.size();
+    if (last_and_cut && could_begin(expected, text)) {
+      file.truncation = "the file ends in the middle of line " + std::to_string(i + 1) + " (\"" + shown_safely(text) +
+                        "\"); expected \"" + expected.shown + "\"";
+      return file;
+    }
+    const std::optional<Matched> found = match(expected, text);
     if (!found || (expected.worker != 0 && found->rank != -1 && found->rank != expected.worker))
       throw ParseError(where(source, i + 1) + ": expected \"" + expected.shown + "\"" +
                        (expected.worker ? " for rank " + std::to_string(expected.worker) : "") + ", found \"" +
-                       shown_safely(lines[i]) + "\"");
+                       shown_safely(text) + "\"");
+    if (expected.names_node)
+      nodes.check({expected.worker, found->name, NO_FIGURE, NO_FIGURE}, source, i + 1);
     store(file, expected, *found);
   }
-  if (lines.size() > grammar.lines.size())
-    throw ParseError(where(source, grammar.lines.size() + 1) + ": expected the end of the file, found \"" +
-                     shown_safely(lines[grammar.lines.size()]) + "\"");
+  if (input.next(text))
+    throw ParseError(where(source, input.number()) + ": expected the end of the file, found \"" + shown_safely(text) +
+                     "\"");
   file.complete = true;
   return file;
 }

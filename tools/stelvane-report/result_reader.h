@@ -15,6 +15,10 @@
 
 inline constexpr double NO_FIGURE = NAN;
 
+// The longest line a result file may hold: a report line is at most a few
+// hundred bytes (a processor name has at most 255).
+inline constexpr std::size_t MAX_LINE_BYTES = 4096;
+
 struct WorkerFigures {
   int rank = 0;
   std::string node;
@@ -59,7 +63,9 @@ class ParseError : public std::runtime_error {
 };
 
 // Reads a whole result file. A file that stops part way (a run that was
-// stopped) is returned with complete == false and what it did contain.
+// stopped, a partial copy), at the end of a line or inside one, is returned
+// with complete == false and what it did contain. Anything else that is not
+// the report's layout throws ParseError.
 ResultFile parse_result_file(std::istream& in, const std::string& source);
 
 // Parses a number exactly as the benchmark's streams print it (six

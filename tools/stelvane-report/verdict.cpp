@@ -185,7 +185,7 @@ class NodeJudge {
       else
         node.figures.push_back(worker.figure);
     }
-    if (!rank0_node_.empty() && workers_of_.at(rank0_node_) == 0) {
+    if (!rank0_node_.empty() && workers_on(rank0_node_) == 0) {
       NodeFigures& node = figures[rank0_node_];
       if (std::isnan(measurement.rank0_figure))
         node.failed = !std::isnan(measurement.rank0_seconds);  // measured, and failed
@@ -208,7 +208,7 @@ class NodeJudge {
     for (const auto& [name, node] : figures) {
       const double figure = node_figure(node);
       figure_of[name] = figure;
-      std::vector<double>& alike = sorted.by_workers[workers_of_.at(name)];
+      std::vector<double>& alike = sorted.by_workers[workers_on(name)];
       if (!std::isnan(figure)) {
         sorted.all.push_back(figure);
         alike.push_back(figure);
@@ -220,9 +220,16 @@ class NodeJudge {
       NodeVerdict& verdict = entry(name);
       verdict.failed[m] = node.failed;
       verdict.figures[m] = figure_of[name];
-      verdict.ratios[m] = figure_of[name] / sorted.reference(figure_of[name], workers_of_.at(name));
+      verdict.ratios[m] = figure_of[name] / sorted.reference(figure_of[name], workers_on(name));
       verdict.low[m] = verdicts_.judged[m] && verdict.ratios[m] < LOW_RATIO;
     }
+  }
+
+  // Workers placed on a node in the first measurement; a node met only later
+  // (the reader refuses such files, but the judge never relies on it) has none.
+  int workers_on(const std::string& name) const {
+    const auto found = workers_of_.find(name);
+    return found == workers_of_.end() ? 0 : found->second;
   }
 
   static Verdict decide(const NodeVerdict& node) {
