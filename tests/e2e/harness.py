@@ -138,7 +138,19 @@ def run_process(command, cwd, env, stdin, timeout, at_prompt):
         reader.join(10)
         process.stdout.close()
         err.seek(0)
-        return Job(process.returncode, b"".join(lines).decode(), err.read().decode(), cwd, snapshot)
+        stderr = err.read().decode()
+        check_no_sanitizer_report(stderr)
+        return Job(process.returncode, b"".join(lines).decode(), stderr, cwd, snapshot)
+
+
+SANITIZER_MARKS = ("Sanitizer", "runtime error:")
+
+
+def check_no_sanitizer_report(stderr):
+    """In the sanitized builds (scripts/test-sanitized), a report on any
+    standard error fails the test, whatever the exit status."""
+    if os.environ.get("STELVANE_SANITIZED"):
+        assert not any(mark in stderr for mark in SANITIZER_MARKS), "sanitizer report:\n" + stderr
 
 
 # ---- Golden reports ---------------------------------------------------------
@@ -223,6 +235,7 @@ def report_of(lines):
     """stelvane-report's JSON reading of the lines of a result file."""
     done = subprocess.run([REPORT, "--json", "-"], input="\n".join(lines) + "\n", capture_output=True, text=True,
                           timeout=120)
+    check_no_sanitizer_report(done.stderr)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout)
 

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import KEYS, MAKE_RESULT_FILE, REPORT, TEST_SIZES, JobTestCase, check_figures
+from harness import KEYS, MAKE_RESULT_FILE, REPORT, TEST_SIZES, JobTestCase, check_figures, check_no_sanitizer_report
 # Names with blanks and "@", which the reader must take whole, and one the
 # page must escape.
 HOSTS = ["zero", "node one", "n@2", "node-three", 'f<i>&"4']
@@ -20,7 +20,9 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
 
 
 def report(*args, stdin=None, user=None):
-    return subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, timeout=60, user=user)
+    done = subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, timeout=60, user=user)
+    check_no_sanitizer_report(done.stderr)
+    return done
 
 
 class ReportTool(JobTestCase):

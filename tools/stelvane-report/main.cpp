@@ -8,9 +8,9 @@
 #include <fstream>
 #include <iostream>
 
-#include "compare.h"
-#include "verdict.h"
 #include "outputs.h"
+#include "report.h"
+#include "verdict.h"
 #include "result_reader.h"
 
 namespace {
@@ -86,40 +86,16 @@ int main(int argc, char* argv[]) {
     return EXIT_UNREADABLE;
   }
 
-  std::vector<const ResultFile*> runs;  // in time order
-  Comparison comparison;
-  const bool comparing = !baseline_name.empty();
-  if (comparing) {
-    for (const ResultFile& file : files) runs.push_back(&file);
-    if (!order_by_time(runs))
-      std::cerr << "stelvane-report: not every file name carries the run's time stamp; the runs are taken in the "
-                   "order given" << std::endl;
-    // The latest run other than the baseline is the one compared with it.
-    const ResultFile* latest = nullptr;
-    for (const ResultFile* run : runs)
-      if (run != &files.front()) latest = run;
-    comparison = compare_runs(files.front(), *latest);
-  }
-
-  if (comparing) {
-    if (json)
-      write_comparison_json(std::cout, runs, comparison);
-    else if (csv)
-      write_comparison_csv(std::cout, runs, comparison);
-    else
-      write_comparison_text(std::cout, runs, comparison);
-  } else if (json) {
-    write_json(std::cout, files);
-  } else if (csv) {
-    write_csv(std::cout, files);
-  } else {
-    write_text(std::cout, files);
-  }
+  const Report report = prepare_report(files, !baseline_name.empty());
+  if (report.runs_in_given_order)
+    std::cerr << "stelvane-report: not every file name carries the run's time stamp; the runs are taken in the "
+                 "order given" << std::endl;
+  write_report(std::cout, report, json ? Format::json : csv ? Format::csv : Format::text);
 
   if (!html_path.empty()) {
     errno = 0;
     std::ofstream page(html_path);
-    write_html(page, files, comparing ? &comparison : nullptr);
+    write_report_page(page, report);
     page.close();
     if (!page) {
       std::cerr << "stelvane-report: cannot write " << html_path << ": "

@@ -1,0 +1,37 @@
+#include "report.h"
+
+#include "outputs.h"
+
+Report prepare_report(const std::vector<ResultFile>& files, bool comparing) {
+  Report report;
+  report.files = &files;
+  report.comparing = comparing && files.size() >= 2;
+  if (!report.comparing) return report;
+  for (const ResultFile& file : files) report.runs.push_back(&file);
+  report.runs_in_given_order = !order_by_time(report.runs);
+  // The latest run other than the baseline is the one compared with it.
+  const ResultFile* latest = nullptr;
+  for (const ResultFile* run : report.runs)
+    if (run != &files.front()) latest = run;
+  report.comparison = compare_runs(files.front(), *latest);
+  return report;
+}
+
+void write_report(std::ostream& out, const Report& report, Format format) {
+  if (report.comparing) {
+    switch (format) {
+      case Format::json: return write_comparison_json(out, report.runs, report.comparison);
+      case Format::csv: return write_comparison_csv(out, report.runs, report.comparison);
+      case Format::text: return write_comparison_text(out, report.runs, report.comparison);
+    }
+  }
+  switch (format) {
+    case Format::json: return write_json(out, *report.files);
+    case Format::csv: return write_csv(out, *report.files);
+    case Format::text: return write_text(out, *report.files);
+  }
+}
+
+void write_report_page(std::ostream& out, const Report& report) {
+  write_html(out, *report.files, report.comparing ? &report.comparison : nullptr);
+}

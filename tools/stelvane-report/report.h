@@ -1,0 +1,27 @@
+// What one invocation of stelvane-report prints, once its files are read:
+// the runs put in order, the comparison with a baseline, and the output in
+// the chosen format. main() and the fuzzer both go through here.
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "compare.h"
+#include "result_reader.h"
+
+enum class Format { text, json, csv };
+
+struct Report {
+  const std::vector<ResultFile>* files = nullptr;  // the baseline first when comparing
+  bool comparing = false;
+  bool runs_in_given_order = false;                // not every file name carries a time stamp
+  std::vector<const ResultFile*> runs;             // comparing: in time order
+  Comparison comparison;                           // comparing: the latest run with the baseline
+};
+
+// `files` must outlive the report; with `comparing`, the first is the
+// baseline and at least one other follows.
+Report prepare_report(const std::vector<ResultFile>& files, bool comparing);
+
+void write_report(std::ostream& out, const Report& report, Format format);
+void write_report_page(std::ostream& out, const Report& report);
