@@ -291,6 +291,46 @@ class VirtualCluster(unittest.TestCase):
         self.assertNotEqual(self.kill_a_worker(self.srun(), hold), 0)
 
 
+    def freeze_a_worker(self, command, extra_env, bound):
+        """Starts a job whose rank 2 (on node3) is held in its first
+        measurement, freezes every process of node3 (the node stops
+        answering, its daemons too) and returns the job's status, which must
+        come within `bound` seconds."""
+        process = self.start(command, extra_env, output=subprocess.DEVNULL)
+        self.addCleanup(cluster, "freeze", "node3", "off")
+        try:
+            self.wait_for_process("node3", "stelvane-mpi-testsize", process)
+            cluster("freeze", "node3", "on")
+            return process.wait(bound)
+        finally:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+
+    def test_a_node_that_stops_answering_ends_the_job_in_bounded_time(self):
+        # The benchmark waits for its workers without a time-out of its own;
+        # the launcher's time limit ends the job.
+        hold = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "600000"}
+        forward = ["-x", "STELVANE_TEST_DELAY_RANK", "-x", "STELVANE_TEST_DELAY_MS"]
+        self.assertNotEqual(self.freeze_a_worker(self.mpirun(3, extra=["--timeout", "10"] + forward), hold, 30), 0)
+        cluster("freeze", "node3", "off")
+        # Under Slurm, --time ends it; here node3's slurmd is frozen too, so
+        # Slurm takes the node for dead after SlurmdTimeout (30 s) and ends
+        # the job first.
+        srun = self.srun()
+        srun.insert(1, "--time=1")
+        self.addCleanup(self.resume, "node3")
+        self.assertNotEqual(self.freeze_a_worker(srun, hold, 100), 0)
+
+    def resume(self, node):
+        """Brings a node that Slurm took for dead back into service."""
+        cluster("freeze", node, "off")
+        deadline = time.time() + 60
+        while "idle" not in cluster("exec", "head", "sinfo", "-h", "-n", node, "-o", "%T", check=False).stdout:
+            cluster("exec", "head", "scontrol", "update", "nodename=" + node, "state=resume", check=False)
+            self.assertLess(time.time(), deadline, node + " did not come back")
+            time.sleep(1)
+
     # ---- the slow node ----------------------------------------------------------
 
     def test_a_node_capped_at_5_percent_of_a_cpu_is_named_slow(self):

@@ -1,13 +1,19 @@
 """Failed measurements: an unwritable directory, a full file system, a
 missing block input, a processor name that is no valid file name, a worker
-killed mid-run. A failed figure prints as nan, its rank says why on standard
-error and ends with a non-zero status; the run still goes to its end."""
+killed mid-run, and the faults of real disks (ext4 out of inodes or full part
+way, a device that answers with I/O errors). A failed figure prints as nan,
+its rank says why on standard error and ends with a non-zero status; the run
+still goes to its end."""
 import math
 import os
 import re
+import subprocess
+import tempfile
+import time
 import unittest
 
-from harness import JobTestCase, TEST_SIZES, expected_report, match_lines, measurements, rates, result_path
+from harness import (JobTestCase, TEST_SIZES, expected_report, match_lines, measurements, rates, report_of,
+                     result_path)
 
 READ_ONLY = 'd=$(pwd) && mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" && cd "$d"'
 TINY_TMPFS = 'd=$(pwd) && mount -t tmpfs -o size=32k stelvane-full "$d" && cd "$d"'
@@ -125,6 +131,86 @@ class Failures(JobTestCase):
                                 "STELVANE_TEST_DELAY_FLAG": flag}, timeout=60)
         self.assertNotEqual(job.rc, 0)
         self.assertNotIn("Press Enter to Exit.", job.stdout)
+
+
+# An ext4 file system of its own on the rank's working directory, on a loop
+# device whose image lies in the test's folder; {fill} then uses some of it up.
+EXT4 = 'd=$(pwd) && mount -o loop "{image}" "$d" && cd "$d" && {fill}'
+# Every inode taken while most blocks stay free.
+NO_INODES = 'mkdir fill && i=0 && while true > "fill/$i" 2>/dev/null; do i=$((i+1)); done; df -i . | grep -q " 0 *100%"'
+# All but `free` bytes taken by one file.
+LEAVE_FREE = 'head -c $(($(df --output=avail -B1 . | tail -n 1) - {free})) /dev/zero > fill'
+# Debian's own Python, which holds the FUSE binding.
+SYSTEM_PYTHON = "/usr/bin/python3"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class RealDiskFaults(JobTestCase):
+    """Each on worker rank 1, so that rank 0's report shows the worker's nan
+    and the totals that include it, and every other figure intact."""
+
+    def ext4_image(self, inodes=None):
+        image = os.path.join(self.work, "..", os.path.basename(self.work) + ".ext4")
+        self.addCleanup(os.remove, image)
+        with open(image, "wb") as f:
+            f.truncate(4 << 20)
+        options = ["-N", str(inodes)] if inodes else []
+        subprocess.run(["mkfs.ext4", "-q", "-F", "-m", "0"] + options + [image], check=True)
+        return os.path.realpath(image)
+
+    def check_worker_failed(self, job, measurements_failed):
+        """Rank 1 failed these measurements: its figure and the cluster
+        total are nan there and nowhere else; rank 0 failed nothing; the
+        result file is complete."""
+        self.assertEqual(job.rc, 1, job.stderr)
+        self.assertEqual(failure_lines(job.stderr, 0), [])
+        self.assertEqual(len(job.result_files()), 1)
+        for m, figures in enumerate(report_of(job.result_lines())["measurements"]):
+            failed = m in measurements_failed
+            self.assertIsNotNone(figures["rank0"]["figure"], m)
+            self.assertEqual(figures["workers"][0]["figure"] is None, failed, m)
+            self.assertEqual(figures["cluster"]["total"] is None, failed, m)
+
+    def test_out_of_inodes_while_blocks_are_free(self):
+        image = self.ext4_image(inodes=64)
+        job = self.run_job(2, setup={1: EXT4.format(image=image, fill=NO_INODES)})
+        Failures.assert_rank_failed_everything(self, job, 1, "node1", ["data64-sparc-1 @node1.tmp"] * 3,
+                                               "data64-sparc-1 @node1", "No space left on device")
+        self.check_worker_failed(job, range(6))
+
+    def test_full_part_way_through_the_bytewise_file(self):
+        job = self.run_job(2, setup={1: EXT4.format(image=self.ext4_image(), fill=LEAVE_FREE.format(free=24576))})
+        lines = "\n".join(failure_lines(job.stderr, 1))
+        self.assertRegex(lines, r'byte-wise write failed on "data64-sparc-1 @node1.tmp": \d+ of %d byte writes '
+                         r'failed, first: No space left on device' % byte_writes(1))
+        self.assertRegex(lines, r'block write failed on "data64-sparc-1 @node1": No space left on device')
+        self.check_worker_failed(job, (BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_WRITE))
+
+    def test_full_part_way_through_the_block_write(self):
+        free = TEST_SIZES["bytes"] + TEST_SIZES["bytes"] // 2
+        job = self.run_job(2, setup={1: EXT4.format(image=self.ext4_image(), fill=LEAVE_FREE.format(free=free))})
+        self.assertEqual(failure_lines(job.stderr, 1), [
+            'stelvane-mpi: rank 1 (node1): block write failed on "data64-sparc-1 @node1": No space left on device'])
+        self.check_worker_failed(job, (BLOCK_WRITE,))
+
+    def test_io_errors_from_a_failing_device(self):
+        # Past its first 16 KiB every write and read of a file gets EIO.
+        backing, mountpoint = tempfile.mkdtemp(dir=self.work), tempfile.mkdtemp(dir=self.work)
+        disk = subprocess.Popen([SYSTEM_PYTHON, os.path.join(HERE, "eio_fs.py"), backing, mountpoint, "16384"])
+        self.addCleanup(disk.wait, 30)
+        self.addCleanup(subprocess.run, ["umount", "-l", mountpoint])
+        deadline = time.time() + 30
+        while not os.path.ismount(mountpoint):
+            self.assertIsNone(disk.poll(), "the failing file system did not start")
+            self.assertLess(time.time(), deadline)
+            time.sleep(0.05)
+        job = self.run_job(2, setup={1: 'cd "%s"' % mountpoint})
+        self.assertEqual(failure_lines(job.stderr, 1), [
+            'stelvane-mpi: rank 1 (node1): byte-wise write failed on "data64-sparc-1 @node1.tmp": %d of %d byte '
+            'writes failed, first: Input/output error' % (byte_writes(1) - 16384, byte_writes(1)),
+            'stelvane-mpi: rank 1 (node1): byte-wise read failed on "data64-sparc-1 @node1.tmp": the file delivered '
+            '16384 and 0 bytes in its passes, expected %d and %d' % (TEST_SIZES["bytes"], TEST_SIZES["bytes"] // 2)])
+        self.check_worker_failed(job, (BYTEWISE_WRITE, BYTEWISE_READ))
 
 
 if __name__ == "__main__":
