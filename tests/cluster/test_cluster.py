@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from harness import (BIN_DIR, FILL, TESTSIZE, TEST_SIZES, Job, check_figures, expected_report, match_lines,
+from harness import (BIN_DIR, FILL, MPI, TESTSIZE, TEST_SIZES, Job, check_figures, expected_report, match_lines,
                      measurements, rates, report_of)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -28,6 +28,10 @@ SUBNET = "10.251.0.0/24"
 NODES = 4
 SCRATCH = CLUSTER_DIR + "/scratch"
 HOSTS_FILE = CLUSTER_DIR + "/hostfile"
+HYDRA_HOSTS_FILE = CLUSTER_DIR + "/hostfile.hydra"
+# Slurm's PMI plugin for each MPI family: Debian's Open MPI speaks only PMIx
+# to Slurm, MPICH's PMI client speaks PMI-2.
+SLURM_MPI = {"openmpi": "pmix", "mpich": "pmi2"}[MPI]
 
 # What the tests add to the README's mpirun command: the rsh agent that
 # enters a node (there is no sshd), Open MPI's traffic kept on the test
@@ -187,9 +191,18 @@ class VirtualCluster(unittest.TestCase):
 
     # ---- Open MPI's launcher ---------------------------------------------------
 
-    def mpirun(self, ranks, binary=TESTSIZE, extra=()):
+    def mpirun(self, ranks, binary=TESTSIZE, extra=(), forward=(), timeout=None):
+        """The README's launcher command for this MPI family, with the
+        variables in `forward` passed on to the ranks and an optional time
+        limit in seconds."""
+        if MPI == "mpich":  # hydra passes every variable on by itself
+            limit = ["env", "MPIEXEC_TIMEOUT=%d" % timeout] if timeout else []
+            return limit + ["mpiexec.mpich", "-launcher", "rsh", "-launcher-exec", CLUSTER_DIR + "/rsh-agent", "-f",
+                            HYDRA_HOSTS_FILE, "-n", str(ranks), "-wdir", SCRATCH] + list(extra) + [binary]
+        limit = ["--timeout", str(timeout)] if timeout else []
+        passed = [flag for name in forward for flag in ("-x", name)]
         return ["mpirun", "--hostfile", HOSTS_FILE, "--map-by", "node", "-np", str(ranks), "--wdir", SCRATCH] + \
-            AGENT_AND_SUBNET + list(extra) + [binary]
+            AGENT_AND_SUBNET + list(extra) + passed + limit + [binary]
 
     def test_hostfile_one_and_two_ranks_per_node(self):
         # Two per node: ranks that share a node keep their files apart; and
@@ -198,6 +211,7 @@ class VirtualCluster(unittest.TestCase):
             self.clean_scratch()
             self.check_complete_run(self.launch(self.mpirun(ranks)), ranks, [node_of(r) for r in range(ranks)])
 
+    @unittest.skipIf(MPI != "openmpi", "the eager limit is set through Open MPI's TCP transport")
     def test_every_table_message_by_rendezvous(self):
         # 56 bytes is the TCP transport's smallest eager limit; with twelve
         # ranks even the rank table (48 bytes and a header) exceeds it, as
@@ -207,7 +221,7 @@ class VirtualCluster(unittest.TestCase):
         # get past its first send to its byte-wise file.
         hold = {"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": "2000"}
         command = self.mpirun(12, SCALE, ["--mca", "btl_tcp_eager_limit", "56", "--mca", "btl_tcp_rndv_eager_limit",
-                                          "56", "-x", "STELVANE_TEST_DELAY_RANK", "-x", "STELVANE_TEST_DELAY_MS"])
+                                          "56"], forward=hold)
         process = self.start(command, hold)
         self.wait_for_process("node3", "stelvane-mpi-scale", process)
         time.sleep(0.5)
@@ -219,20 +233,23 @@ class VirtualCluster(unittest.TestCase):
 
     def srun(self, binary=TESTSIZE):
         return ["srun", "--nodes=3", "--ntasks-per-node=1", "--kill-on-bad-exit=1", "--chdir=" + SCRATCH,
-                "--mpi=pmix", binary]
+                "--mpi=" + SLURM_MPI, binary]
 
     def test_srun_salloc_and_sbatch(self):
         nodes = ["node1", "node2", "node3"]
         self.check_complete_run(self.launch(self.srun()), 3, nodes)
         self.clean_scratch()
-        salloc = ["salloc", "-N3", "mpirun", "--map-by", "node", "--wdir", SCRATCH] + AGENT_AND_SUBNET + [TESTSIZE]
+        if MPI == "mpich":  # hydra starts its proxies through Slurm by itself
+            salloc = ["salloc", "-N3", "mpiexec.mpich", "-wdir", SCRATCH, TESTSIZE]
+        else:
+            salloc = ["salloc", "-N3", "mpirun", "--map-by", "node", "--wdir", SCRATCH] + AGENT_AND_SUBNET + [TESTSIZE]
         self.check_complete_run(self.launch(salloc), 3, nodes)
         self.clean_scratch()
         output = os.path.join(self.collected, "job.out")
         script = os.path.join(self.collected, "job.sh")
         with open(script, "w") as f:
             f.write("#!/bin/sh\n#SBATCH --nodes=3\n#SBATCH --ntasks-per-node=1\n#SBATCH --output=%s\n"
-                    "srun --kill-on-bad-exit=1 --chdir=%s --mpi=pmix %s </dev/null\n" % (output, SCRATCH, TESTSIZE))
+                    "srun --kill-on-bad-exit=1 --chdir=%s --mpi=%s %s </dev/null\n" % (output, SCRATCH, SLURM_MPI, TESTSIZE))
         done = self.launch(["sbatch", "--wait", script])
         with open(output) as f:
             done.stdout = f.read()
@@ -286,8 +303,7 @@ class VirtualCluster(unittest.TestCase):
 
     def test_a_worker_killed_on_another_node_ends_the_job(self):
         hold = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "20000"}
-        self.assertNotEqual(self.kill_a_worker(self.mpirun(3, extra=["-x", "STELVANE_TEST_DELAY_RANK",
-                                                                     "-x", "STELVANE_TEST_DELAY_MS"]), hold), 0)
+        self.assertNotEqual(self.kill_a_worker(self.mpirun(3, forward=hold), hold), 0)
         self.assertNotEqual(self.kill_a_worker(self.srun(), hold), 0)
 
 
@@ -311,8 +327,7 @@ class VirtualCluster(unittest.TestCase):
         # The benchmark waits for its workers without a time-out of its own;
         # the launcher's time limit ends the job.
         hold = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "600000"}
-        forward = ["-x", "STELVANE_TEST_DELAY_RANK", "-x", "STELVANE_TEST_DELAY_MS"]
-        self.assertNotEqual(self.freeze_a_worker(self.mpirun(3, extra=["--timeout", "10"] + forward), hold, 30), 0)
+        self.assertNotEqual(self.freeze_a_worker(self.mpirun(3, forward=hold, timeout=10), hold, 30), 0)
         cluster("freeze", "node3", "off")
         # Under Slurm, --time ends it; here node3's slurmd is frozen too, so
         # Slurm takes the node for dead after SlurmdTimeout (30 s) and ends

@@ -27,6 +27,23 @@ FULLSIZE = os.path.join(BIN_DIR, "stelvane-mpi")
 TEST_SIZES = {"cycles": 512, "bytes": 65536, "max_ranks": 8}
 FULL_SIZES = {"cycles": 131072, "bytes": 16777216, "max_ranks": 4096}
 
+# The MPI family the binaries were built with (scripts/test sets it), and
+# how its launcher is driven: the command, the flag that tags each line of
+# output with its rank, the tag's form, and the variable that tells a rank
+# its number.
+MPI = os.environ.get("STELVANE_MPI", "openmpi")
+LAUNCHERS = {
+    "openmpi": {"command": ["mpirun", "--allow-run-as-root", "--oversubscribe", "-np"],
+                "tag_output": ["--tag-output"], "tag": re.compile(r"^\[\d+,(\d+)\]<stdout>:"),
+                "rank_variable": "OMPI_COMM_WORLD_RANK", "own_write_bytes": 0},
+    "mpich": {"command": ["mpiexec.mpich", "-n"], "tag_output": ["-prepend-rank"],
+              "tag": re.compile(r"^\[(\d+)\] "), "rank_variable": "PMI_RANK",
+              # Debian's MPICH runs over UCX, whose shared-memory set-up in
+              # MPI_Init writes its segments full of zeros: about 4.5 MB.
+              "own_write_bytes": 8 << 20},
+}
+LAUNCHER = LAUNCHERS[MPI]
+
 RESULT_GLOB = "results_stelvane_lite_netbsd_sparc64_clusters @ *.txt"
 PROMPT = "Press Enter to Exit."
 FILL = b"\x0b"
@@ -34,7 +51,7 @@ FILL = b"\x0b"
 WRAPPER = r"""#!/bin/sh
 # One rank in its own UTS and mount namespaces, with its own hostname and an
 # optional set-up line (mounts over the working directory, for instance).
-rank="${OMPI_COMM_WORLD_RANK:?not started by mpirun}"
+rank="${OMPI_COMM_WORLD_RANK:-${PMI_RANK:?not started by mpirun or mpiexec}}"
 host=$(sed -n "$((rank + 1))p" "$0.hosts")
 setup=$(sed -n "$((rank + 1))p" "$0.setup")
 exec unshare -u -m --propagation private /bin/sh -c '
@@ -84,7 +101,7 @@ class JobTestCase(unittest.TestCase):
         """Runs `ranks` ranks; `setup` maps a rank to a shell line run in its
         namespaces before the program starts (in the working directory)."""
         hosts = hosts or ["node%d" % r for r in range(ranks)]
-        command = ["mpirun", "--allow-run-as-root", "--oversubscribe", "-np", str(ranks)] + list(mpirun_args)
+        command = LAUNCHER["command"] + [str(ranks)] + list(mpirun_args)
         command += [self._write_wrapper(hosts, setup or {})] if wrap else []
         return run_process(command + [binary], cwd or self.work, dict(os.environ, **(env or {})), stdin, timeout,
                            at_prompt)
@@ -342,7 +359,7 @@ def rank_zero_io(cwd, command_name):
                 if f.read().strip() != command_name[:15]:
                     continue
             with open("/proc/%s/environ" % pid, "rb") as f:
-                if b"OMPI_COMM_WORLD_RANK=0\0" not in f.read():
+                if LAUNCHER["rank_variable"].encode() + b"=0\0" not in f.read():
                     continue
             if os.path.realpath(os.readlink("/proc/%s/cwd" % pid)) != os.path.realpath(cwd):
                 continue
@@ -357,7 +374,8 @@ def check_system_calls(test, io, sizes):
     """Every byte of the byte-wise workload is one system call of its own,
     and every byte the workloads credit was written: rank 0 writes the file
     and half of it again a byte at a time, and writes it out again in two
-    blocks. What else a run writes (report lines) stays within a bound."""
+    blocks. What else a run writes (report lines, and what the MPI library
+    writes for itself) stays within a bound."""
     test.assertIsNotNone(io, "rank 0 not found at the prompt")
     byte_calls = sizes["bytes"] + sizes["bytes"] // 2
     test.assertGreaterEqual(io["syscw"], byte_calls)
@@ -365,4 +383,4 @@ def check_system_calls(test, io, sizes):
     test.assertGreaterEqual(io["syscr"], byte_calls + 1)  # the last read meets the end of the file
     test.assertLessEqual(io["syscr"], byte_calls + 1 + 20000)
     test.assertGreaterEqual(io["wchar"], 2 * byte_calls)
-    test.assertLessEqual(io["wchar"], 2 * byte_calls + 20000)
+    test.assertLessEqual(io["wchar"], 2 * byte_calls + 20000 + LAUNCHER["own_write_bytes"])
