@@ -1,0 +1,69 @@
+# What an install holds besides the programs, and the Debian package made of
+# it (cpack -G DEB in the build folder).
+#
+#   PREFIX/bin/stelvane-mpi, PREFIX/bin/stelvane-report
+#   PREFIX/share/man/man1/stelvane-mpi.1.gz, stelvane-report.1.gz
+#   PREFIX/share/modulefiles/stelvane-mpi/VERSION   (Lmod, Environment Modules)
+#   PREFIX/share/doc/stelvane-mpi/copyright, changelog.Debian.gz
+
+set(STELVANE_PACKAGE stelvane-mpi)
+if(STELVANE_MPI_FAMILY STREQUAL "mpich")
+  set(MPI_DESCRIPTION "MPICH")
+  set(MPI_LAUNCHER_PACKAGE mpich)
+  set(STELVANE_PACKAGE stelvane-mpi-mpich)  # beside the Open MPI build, never over it
+else()
+  set(MPI_DESCRIPTION "Open MPI")
+  set(MPI_LAUNCHER_PACKAGE openmpi-bin)
+endif()
+
+# Man pages and the changelog go in compressed, as Debian's policy asks;
+# -n keeps the time stamp out, so the same sources give the same package.
+set(PACKAGING_OUT ${PROJECT_BINARY_DIR}/packaging)
+set(COMPRESSED_DOCS)
+foreach(source docs/man/stelvane-mpi.1 docs/man/stelvane-report.1 packaging/changelog)
+  get_filename_component(name ${source} NAME)
+  set(compressed ${PACKAGING_OUT}/${name}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKAGING_OUT}
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/${source} > ${compressed}
+    DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
+  list(APPEND COMPRESSED_DOCS ${compressed})
+endforeach()
+add_custom_target(compressed-docs ALL DEPENDS ${COMPRESSED_DOCS})
+
+install(FILES ${PACKAGING_OUT}/stelvane-mpi.1.gz ${PACKAGING_OUT}/stelvane-report.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+configure_file(packaging/stelvane-mpi.module.in ${PACKAGING_OUT}/${PROJECT_VERSION} @ONLY)
+install(FILES ${PACKAGING_OUT}/${PROJECT_VERSION} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/modulefiles/stelvane-mpi)
+install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PACKAGING_OUT}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME changelog.Debian.gz)
+
+set(CPACK_PACKAGE_NAME ${STELVANE_PACKAGE})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "stelvane-mpi developers <stelvane-support@vantrel.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "storage benchmark for the node-local file systems of a cluster")
+# The summary above is its first line; this is the rest.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "stelvane-mpi is started by an MPI launcher as one process per rank and\n"
+  "measures how well each node's local file system creates, opens and\n"
+  "removes files, and writes and reads them byte by byte and in blocks.\n"
+  "stelvane-report reads its result files and names the slow nodes.\n"
+  "This build runs under ${MPI_DESCRIPTION}.")
+string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)  # the packaging's own revision, as packaging/changelog says
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries it links (the MPI library it was built against, the C++
+# runtime) from dpkg-shlibdeps; the launcher of that MPI by name.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS ${MPI_LAUNCHER_PACKAGE})
+set(CPACK_DEBIAN_PACKAGE_CONFLICTS stelvane-mpi-mpich)
+if(STELVANE_PACKAGE STREQUAL "stelvane-mpi-mpich")
+  set(CPACK_DEBIAN_PACKAGE_CONFLICTS stelvane-mpi)
+endif()
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+include(CPack)
