@@ -12,11 +12,14 @@
 // so that both sides measure inside the same runtime (MPI's memory hooks and
 // progress threads included) and differ only in the calls they make.
 //
-// Prints one line per measurement: its key and its figure (units per
-// second); the stream references of the byte-wise and block measurements
-// carry the suffix _streams.
+// Prints two lines per measurement: its key and its figure (units per
+// second), then key_user and the user-space CPU seconds it took; the stream
+// references of the byte-wise and block measurements carry the suffix
+// _streams. With STELVANE_SPAN_MARKS set, its test-size build marks its
+// spans as the benchmark does (span_marks.h), for bench/count.
 #include <fcntl.h>
 #include <mpi.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +30,7 @@
 
 #include "measurements.h"
 #include "sizes.h"
+#include "span_marks.h"
 
 namespace {
 
@@ -54,34 +58,40 @@ double stream_cycles() {
   std::ofstream out;
   std::ifstream in;
   const double start = MPI_Wtime();
+  span_begin("streams");
   for (std::uint64_t i = 0; i < FILE_HANDLING_CYCLES; ++i) {
-    out.open(STREAM_NAME, std::ios::out | std::ios::binary);
+    out.open(STREAM_NAME, std::ios::out | std::ios::binary | std::ios::__noreplace);
     in.open(STREAM_NAME, std::ios::in | std::ios::binary);
     in.close();
     out.close();
     std::remove(STREAM_NAME);
   }
+  span_end("streams");
   return FILE_HANDLING_CYCLES / (MPI_Wtime() - start);
 }
 
 double descriptor_cycles() {
   const double start = MPI_Wtime();
+  span_begin("descriptors");
   for (std::uint64_t i = 0; i < FILE_HANDLING_CYCLES; ++i) {
-    close(open(DESCRIPTOR_NAME, O_RDWR | O_CREAT, 0777));
+    close(open(DESCRIPTOR_NAME, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0777));
     unlink(DESCRIPTOR_NAME);
   }
+  span_end("descriptors");
   return FILE_HANDLING_CYCLES / (MPI_Wtime() - start);
 }
 
 double byte_writes(bool& ok) {
   const char fill = FILL_BYTE;
   const double start = MPI_Wtime();
-  const int fd = open(BYTE_NAME, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  span_begin("bytewise_write");
+  const int fd = open(BYTE_NAME, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC, 0666);
   for (std::uint64_t i = 0; i < BYTEWISE_FILE_BYTES; ++i) write(fd, &fill, 1);
   lseek(fd, 0, SEEK_SET);
   lseek(fd, HALF, SEEK_SET);
   for (std::uint64_t i = 0; i < HALF; ++i) write(fd, &fill, 1);
   close(fd);
+  span_end("bytewise_write");
   const double rate = CREDITED / (MPI_Wtime() - start);
   ok = opened(fd >= 0, BYTE_NAME);
   return rate;
@@ -90,6 +100,7 @@ double byte_writes(bool& ok) {
 double byte_reads(bool& ok) {
   char byte = 0;
   const double start = MPI_Wtime();
+  span_begin("bytewise_read");
   const int fd = open(BYTE_NAME, O_RDONLY);
   lseek(fd, 0, SEEK_SET);
   while (read(fd, &byte, 1) == 1) {
@@ -98,6 +109,7 @@ double byte_reads(bool& ok) {
   lseek(fd, HALF, SEEK_SET);
   for (std::uint64_t i = 0; i < HALF; ++i) read(fd, &byte, 1);
   close(fd);
+  span_end("bytewise_read");
   const double rate = CREDITED / (MPI_Wtime() - start);
   ok = opened(fd >= 0, BYTE_NAME);
   return rate;
@@ -106,7 +118,8 @@ double byte_reads(bool& ok) {
 double stream_byte_writes(bool& ok) {
   std::ofstream out;
   const double start = MPI_Wtime();
-  out.open(STREAM_BYTE_NAME, std::ios::out | std::ios::binary);
+  span_begin("bytewise_write_streams");
+  out.open(STREAM_BYTE_NAME, std::ios::out | std::ios::binary | std::ios::__noreplace);
   for (std::uint64_t i = 0; i < BYTEWISE_FILE_BYTES; ++i) {
     out.put(FILL_BYTE);
     out.flush();
@@ -119,6 +132,7 @@ double stream_byte_writes(bool& ok) {
   }
   const bool was_open = out.is_open();
   out.close();
+  span_end("bytewise_write_streams");
   const double rate = CREDITED / (MPI_Wtime() - start);
   ok = opened(was_open, STREAM_BYTE_NAME);
   return rate;
@@ -129,6 +143,7 @@ double stream_byte_reads(bool& ok) {
   in.rdbuf()->pubsetbuf(nullptr, 0);
   char byte = 0;
   const double start = MPI_Wtime();
+  span_begin("bytewise_read_streams");
   in.open(STREAM_BYTE_NAME, std::ios::in | std::ios::binary);
   in.seekg(0);
   const bool was_open = in.is_open();
@@ -144,6 +159,7 @@ double stream_byte_reads(bool& ok) {
     in.sync();
   }
   in.close();
+  span_end("bytewise_read_streams");
   const double rate = CREDITED / (MPI_Wtime() - start);
   ok = opened(was_open, STREAM_BYTE_NAME);
   return rate;
@@ -154,6 +170,7 @@ off_t block_size = 0;
 
 double block_read(bool& ok) {
   const double start = MPI_Wtime();
+  span_begin("block_read");
   const int fd = open(BYTE_NAME, O_RDONLY);
   block_size = lseek(fd, 0, SEEK_END);
   block.reset(new char[block_size > 0 ? block_size : 1]);
@@ -162,6 +179,7 @@ double block_read(bool& ok) {
   lseek(fd, block_size / 2, SEEK_SET);
   read(fd, block.get(), block_size / 2);
   close(fd);
+  span_end("block_read");
   const double rate = block_size * 1.5 / (MPI_Wtime() - start);
   ok = opened(fd >= 0, BYTE_NAME);
   return rate;
@@ -169,12 +187,14 @@ double block_read(bool& ok) {
 
 double block_write(bool& ok) {
   const double start = MPI_Wtime();
-  const int fd = open(BLOCK_NAME, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  span_begin("block_write");
+  const int fd = open(BLOCK_NAME, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC, 0666);
   lseek(fd, 0, SEEK_SET);
   write(fd, block.get(), block_size);
   lseek(fd, block_size / 2, SEEK_SET);
   write(fd, block.get(), block_size / 2);
   close(fd);
+  span_end("block_write");
   const double rate = block_size * 1.5 / (MPI_Wtime() - start);
   ok = opened(fd >= 0, BLOCK_NAME);
   return rate;
@@ -186,6 +206,7 @@ std::streamoff stream_block_size = 0;
 double stream_block_read(bool& ok) {
   std::ifstream in;
   const double start = MPI_Wtime();
+  span_begin("block_read_streams");
   in.open(STREAM_BYTE_NAME, std::ios::in | std::ios::binary);
   in.seekg(0, std::ios::end);
   stream_block_size = in.tellg();
@@ -198,6 +219,7 @@ double stream_block_read(bool& ok) {
   in.sync();
   const bool was_open = in.is_open();
   in.close();
+  span_end("block_read_streams");
   const double rate = stream_block_size * 1.5 / (MPI_Wtime() - start);
   ok = opened(was_open, STREAM_BYTE_NAME);
   return rate;
@@ -206,7 +228,8 @@ double stream_block_read(bool& ok) {
 double stream_block_write(bool& ok) {
   std::ofstream out;
   const double start = MPI_Wtime();
-  out.open(STREAM_BLOCK_NAME, std::ios::out | std::ios::binary);
+  span_begin("block_write_streams");
+  out.open(STREAM_BLOCK_NAME, std::ios::out | std::ios::binary | std::ios::__noreplace);
   out.seekp(0);
   out.write(stream_block.get(), stream_block_size);
   out.flush();
@@ -215,29 +238,44 @@ double stream_block_write(bool& ok) {
   out.flush();
   const bool was_open = out.is_open();
   out.close();
+  span_end("block_write_streams");
   const double rate = stream_block_size * 1.5 / (MPI_Wtime() - start);
   ok = opened(was_open, STREAM_BLOCK_NAME);
   return rate;
 }
 
-void print(MeasurementId id, const char* suffix, double figure) {
+double user_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6;
+}
+
+// Runs one measurement and prints its figure, and the user-space CPU seconds
+// it took (key_user), which bench/count sets against its instruction count.
+// The CPU time is read outside the timed span.
+template <class Measure>
+void measure(MeasurementId id, const char* suffix, Measure&& run) {
+  const double user_before = user_seconds();
+  const double figure = run();
+  const double user = user_seconds() - user_before;
   std::printf("%s%s %.9g\n", MEASUREMENTS[id].key, suffix, figure);
+  std::printf("%s%s_user %.9g\n", MEASUREMENTS[id].key, suffix, user);
 }
 
 // Runs every measurement in the benchmark's order; false as soon as a file
 // cannot be opened.
 bool measure_all() {
   bool ok = true;
-  print(STREAMS, "", stream_cycles());
-  print(DESCRIPTORS, "", descriptor_cycles());
-  print(BYTEWISE_WRITE, "", byte_writes(ok));
-  if (ok) print(BYTEWISE_READ, "", byte_reads(ok));
-  if (ok) print(BYTEWISE_WRITE, "_streams", stream_byte_writes(ok));
-  if (ok) print(BYTEWISE_READ, "_streams", stream_byte_reads(ok));
-  if (ok) print(BLOCK_READ, "", block_read(ok));
-  if (ok) print(BLOCK_WRITE, "", block_write(ok));
-  if (ok) print(BLOCK_READ, "_streams", stream_block_read(ok));
-  if (ok) print(BLOCK_WRITE, "_streams", stream_block_write(ok));
+  measure(STREAMS, "", stream_cycles);
+  measure(DESCRIPTORS, "", descriptor_cycles);
+  measure(BYTEWISE_WRITE, "", [&] { return byte_writes(ok); });
+  if (ok) measure(BYTEWISE_READ, "", [&] { return byte_reads(ok); });
+  if (ok) measure(BYTEWISE_WRITE, "_streams", [&] { return stream_byte_writes(ok); });
+  if (ok) measure(BYTEWISE_READ, "_streams", [&] { return stream_byte_reads(ok); });
+  if (ok) measure(BLOCK_READ, "", [&] { return block_read(ok); });
+  if (ok) measure(BLOCK_WRITE, "", [&] { return block_write(ok); });
+  if (ok) measure(BLOCK_READ, "_streams", [&] { return stream_block_read(ok); });
+  if (ok) measure(BLOCK_WRITE, "_streams", [&] { return stream_block_write(ok); });
   return ok;
 }
 

@@ -96,14 +96,14 @@ struct BlockShare {
 template <class OutputName, class AfterRead>
 void measure_blocks(const BlockShare& share, const char* input, const OutputName& output, BlockData& data,
                     const AfterRead& after_read) {
-  const FailureLabel read_label = {measurement(BLOCK_READ).name(), input, 1, "reads"};
+  const FailureLabel read_label = {BLOCK_READ, input, 1, "reads"};
   if (!refuse_foreign_input(share.read, read_label))
     time_measurement(share.read, read_label, [&](OpFailures& failures) {
       return read_blocks(share.in, input, share.divisor, data, failures);
     });
   after_read();
   free_output_name(output);
-  time_measurement(share.write, {measurement(BLOCK_WRITE).name(), output.text(), 1, "writes"},
+  time_measurement(share.write, {BLOCK_WRITE, output.text(), 1, "writes"},
                    [&](OpFailures& failures) {
                      return write_blocks(share.out, output(), share.divisor, data, failures);
                    });

@@ -88,7 +88,7 @@ template <class Name>
 void measure_write(const BytewiseShare& share, const Name& name) {
   const std::uint64_t attempted = BYTEWISE_FILE_BYTES + second_pass_length(BYTEWISE_FILE_BYTES, share.divisor);
   free_output_name(name);
-  time_measurement(share.write, {measurement(BYTEWISE_WRITE).name(), name.text(), attempted, "byte writes"},
+  time_measurement(share.write, {BYTEWISE_WRITE, name.text(), attempted, "byte writes"},
                    [&](OpFailures& failures) { return write_bytewise(share.out, name(), share.divisor, failures); });
 }
 
@@ -96,7 +96,7 @@ void measure_read(const BytewiseShare& share, const char* name) {
   // Unbuffered before it opens: a buffered stream would read the file in
   // bulk and report memory speed.
   share.in.rdbuf()->pubsetbuf(nullptr, 0);
-  const FailureLabel label = {measurement(BYTEWISE_READ).name(), name, 1, "reads"};
+  const FailureLabel label = {BYTEWISE_READ, name, 1, "reads"};
   if (refuse_foreign_input(share.read, label)) {
     std::cout << "Unable to open file" << std::endl;
     return;

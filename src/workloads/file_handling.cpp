@@ -55,10 +55,9 @@ struct DescriptorCycle {
 // Rank 0 handles one fixed name; a worker formats its own name in every
 // cycle, inside the timed loop.
 template <class Cycle, class Name>
-void measure_cycles(const Cycle& cycle, const Name& next_name, const FigureSlots& figures,
-                    const char* what) {
+void measure_cycles(const Cycle& cycle, const Name& next_name, const FigureSlots& figures, MeasurementId id) {
   free_output_name(next_name);
-  time_measurement(figures, {what, next_name.text(), FILE_HANDLING_CYCLES, "cycles"}, [&](OpFailures& failures) {
+  time_measurement(figures, {id, next_name.text(), FILE_HANDLING_CYCLES, "cycles"}, [&](OpFailures& failures) {
     for (std::uint64_t i = 0; i < FILE_HANDLING_CYCLES; ++i) cycle(next_name(), failures);
     return static_cast<double>(FILE_HANDLING_CYCLES);
   });
@@ -79,7 +78,7 @@ template <class Cycle>
 void single_phase(const FileHandlingWorkload& workload, const Cycle& cycle) {
   const Measurement& m = measurement(workload.id);
   tee(single_phase_heading(workload.workload));
-  measure_cycles(cycle, FixedName{workload.single_scratch}, m.single_slots(), m.name());
+  measure_cycles(cycle, FixedName{workload.single_scratch}, m.single_slots(), workload.id);
   tee(single_figures(workload.id, *m.single.spent, *m.single.result));
 }
 
@@ -88,7 +87,7 @@ void worker_share(const FileHandlingWorkload& workload, const Cycle& cycle) {
   const Measurement& m = measurement(workload.id);
   iprocs[iproc] = iproc;
   measure_cycles(cycle, WorkerName{format_worker_scratch_name, workload.worker_name, iproc, proc_name},
-                 m.worker_slots(iproc), m.name());
+                 m.worker_slots(iproc), workload.id);
   send_result_messages(m.results, m.spent);
 }
 

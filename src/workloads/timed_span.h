@@ -9,13 +9,14 @@
 #include "../globals.h"
 #include "../own_files.h"
 #include "../report_lines.h"
+#include "../span_marks.h"
 #include "../test_hooks.h"
 #include "measurement.h"
 
 // What a failure line says about a measurement. `file` is read after the
 // measurement, so it may be a buffer the operations fill.
 struct FailureLabel {
-  const char* measurement;
+  MeasurementId id;          // which measurement: its name opens the line
   const char* file;
   std::uint64_t attempted;   // operations of the kind counted, 1 when not counted
   const char* operations;    // their name in the failure line
@@ -31,12 +32,14 @@ void time_measurement(const FigureSlots& figures, const FailureLabel& label, Ope
   OpFailures failures;
   *figures.start = MPI_Wtime();
   test_hook_slow_worker(iproc);
+  span_begin(MEASUREMENTS[label.id].key);
   const double credited = operations(failures);
+  span_end(MEASUREMENTS[label.id].key);
   *figures.end = MPI_Wtime();
   *figures.spent = *figures.end - *figures.start;
   *figures.result = measured_rate(credited, *figures.spent, failures);
   if (failures.any()) [[unlikely]]
-    report_failure(iproc, proc_name, label.measurement, label.file,
+    report_failure(iproc, proc_name, MEASUREMENTS[label.id].name, label.file,
                    failure_detail(failures, label.attempted, label.operations));
 }
 
@@ -61,7 +64,7 @@ inline bool refuse_foreign_input(const FigureSlots& figures, const FailureLabel&
   *figures.start = *figures.end = MPI_Wtime();
   *figures.spent = 0.0;
   *figures.result = FAILED_FIGURE;
-  report_failure(iproc, proc_name, label.measurement, label.file,
+  report_failure(iproc, proc_name, MEASUREMENTS[label.id].name, label.file,
                  line("it is ", foreign, ", not a file this program made; left alone"));
   return true;
 }
