@@ -4,6 +4,7 @@ nodes found, and the HTML page rendered by headless Chromium."""
 import json
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import tempfile
@@ -156,7 +157,18 @@ class ReportTool(JobTestCase):
             self.assertEqual(measurement["failed_ranks"], [3], measurement["key"])
         text = report(path).stdout
         self.assertIn("Nodes: 1 slow, 0 suspect, 1 failed, 3 ok", text)
-        self.assertIn("slow     node one (ranks 1): below 0.5 x the other nodes' median: streams 0.01", text)
+        self.assertIn("slow     node one (ranks 1): below its line, as a share of the other nodes' median, in "
+                      "streams 0.01 (line 0.80)", text)
+        self.assertIn("To drain (slow and failed): node-three\n", text)
+        self.assertEqual(document["drain_host_list"], "node-three")
+        # The drain list: one harmless command per node; a name that is no
+        # plain host name ("node one") is left out and said so.
+        drain = report("--drain", path)
+        self.assertEqual(drain.returncode, 0, drain.stderr)
+        commands = [shlex.split(line) for line in drain.stdout.splitlines()]
+        self.assertEqual(commands, [["scontrol", "update", "nodename=node-three", "state=drain",
+                                     "reason=stelvane-mpi: failed in " + ", ".join(KEYS)]])
+        self.assertIn('node "node one" is slow or failed but left out of the drain list', drain.stderr)
         self.check_html_page_of_a_few_ranks(path)
 
     def load_in_chromium(self, page):

@@ -24,9 +24,9 @@ const char* const STAMPED_NAMES[] = {
 const char* const PLAIN_NAMES[] = {"baseline.txt", "run.txt"};
 
 void write_every_output(const Report& report) {
-  for (Format format : {Format::text, Format::json, Format::csv}) {
-    std::ostringstream out;
-    write_report(out, report, format);
+  for (Format format : {Format::text, Format::json, Format::csv, Format::drain}) {
+    std::ostringstream out, notes;
+    write_report(out, notes, report, format);
     if (format == Format::json && !nlohmann::json::accept(out.str())) std::abort();
   }
   std::ostringstream page;

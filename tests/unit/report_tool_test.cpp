@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <map>
+#include <random>
 #include <sstream>
 
+#include "drain.h"
 #include "result_reader.h"
 #include "verdict.h"
 
@@ -58,18 +60,28 @@ using Named = std::map<std::string, std::string>;
 }  // namespace
 
 TEST(NodeVerdict, OrdinarySpreadNamesNobody) {
-  FakeRun run(FOUR, 2);
-  const double spread[] = {60, 140, 75, 125, 90, 110, 55};  // as wide as seen on a busy machine
+  // Sixteen nodes of two ranks whose figures scatter by 10 % (log-normal),
+  // and a quiet one of four whose nodes lie within 5 % of each other.
+  std::vector<std::string> sixteen;
+  for (int n = 1; n <= 16; ++n) sixteen.push_back("n" + std::to_string(n));
+  FakeRun wide(sixteen, 2);
+  std::mt19937 random(7);
+  std::lognormal_distribution<double> scatter(std::log(100.0), 0.1);
   for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-    for (int rank = 1; rank <= 7; ++rank) run.rank_figure(rank, m, spread[(rank + m) % 7]);
-  EXPECT_EQ(run.verdicts(), Named{});
+    for (int rank = 1; rank < 32; ++rank) wide.rank_figure(rank, m, scatter(random));
+  EXPECT_EQ(wide.verdicts(), Named{});
+  FakeRun quiet(FOUR, 2);
+  const double within[] = {97, 103, 100, 96, 104, 101, 99};
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    for (int rank = 1; rank <= 7; ++rank) quiet.rank_figure(rank, m, within[(rank + m) % 7]);
+  EXPECT_EQ(quiet.verdicts(), Named{});
 }
 
 TEST(NodeVerdict, BoundariesOfLowAndOfSlow) {
-  // Just below half the others' median is low, just above is not.
-  EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", STREAMS, 49.9).figure("n3", BYTEWISE_WRITE, 49.9).verdicts(),
+  // Nodes that agree exactly: the line is its ceiling, 0.8.
+  EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", STREAMS, 79.9).figure("n3", BYTEWISE_WRITE, 79.9).verdicts(),
             (Named{{"n3", "slow"}}));
-  EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", STREAMS, 50.1).figure("n3", BYTEWISE_WRITE, 50.1).verdicts(), Named{});
+  EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", STREAMS, 80.1).figure("n3", BYTEWISE_WRITE, 80.1).verdicts(), Named{});
   // Low in one measurement: suspect; in two: slow.
   EXPECT_EQ(FakeRun(FOUR, 2).figure("n3", DESCRIPTORS, 20).verdicts(), (Named{{"n3", "suspect"}}));
   // Measurements shorter than the judged length do not count.
@@ -78,6 +90,40 @@ TEST(NodeVerdict, BoundariesOfLowAndOfSlow) {
   EXPECT_EQ(short_ones.verdicts(), Named{});
   short_ones.seconds(BLOCK_READ, 0.02).seconds(BLOCK_WRITE, 0.02);
   EXPECT_EQ(short_ones.verdicts(), (Named{{"n2", "slow"}}));
+}
+
+TEST(NodeVerdict, TheLineFollowsTheOtherNodesSpreadWithinItsBounds) {
+  EXPECT_DOUBLE_EQ(low_line(0.0), 0.8);
+  EXPECT_NEAR(low_line(0.05), 1 - 4 * 1.4826 * 0.05, 1e-12);
+  EXPECT_DOUBLE_EQ(low_line(0.5), 0.5);
+  EXPECT_TRUE(std::isnan(low_line(NAN)));
+  // n1 runs one worker and is set against the median of n2 to n4 (100),
+  // which lie 0, 0.06 and 0.06 from it: its line is 1 - 4 x 1.4826 x 0.06.
+  auto spread_run = [](double n1) {
+    FakeRun run(FOUR, 2);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) run.figure("n3", m, 106).figure("n4", m, 94);
+    return run.figure("n1", STREAMS, n1).figure("n1", DESCRIPTORS, n1);
+  };
+  EXPECT_EQ(spread_run(64.0).verdicts(), (Named{{"n1", "slow"}}));
+  EXPECT_EQ(spread_run(64.8).verdicts(), Named{});
+  EXPECT_NEAR(judge_nodes(spread_run(64.0).file).nodes.front().lines[STREAMS], 0.6442, 0.0001);
+  // However widely the others scatter, half their median is low.
+  auto wide_run = [](double n1) {
+    FakeRun run(FOUR, 2);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) run.figure("n3", m, 125).figure("n4", m, 80);
+    return run.figure("n1", STREAMS, n1).figure("n1", DESCRIPTORS, n1);
+  };
+  EXPECT_EQ(wide_run(49.9).verdicts(), (Named{{"n1", "slow"}}));
+  EXPECT_EQ(wide_run(50.1).verdicts(), Named{});
+}
+
+TEST(DrainList, PlainNamesOnlyAndCompactHostLists) {
+  EXPECT_EQ(host_list({"node017", "node002", "login2", "node001", "n10", "node003", "n9", "gpu"}),
+            "login2,n[9-10],node[001-003,017],gpu");
+  EXPECT_EQ(host_list({}), "");
+  for (const char* plain : {"node1", "cn0007.cluster", "gpu_a-1"}) EXPECT_TRUE(plain_node_name(plain)) << plain;
+  for (const char* odd : {"", "-x", "a;reboot", "$(reboot)", "n o", "x\"y", "`id`", "a\nb", "n\\1"})
+    EXPECT_FALSE(plain_node_name(odd)) << odd;
 }
 
 TEST(NodeVerdict, TwoSlowRanksOnOneNodeMakeOneSlowNode) {

@@ -3,12 +3,14 @@
 // makes of thousands of ranks, and for its tests and benchmark.
 //
 //   make-result-file DIR --ranks N [--ranks-per-node K] [--seed S]
-//                    [--scale F] [--slow NODE=F]... [--failed NODE]...
+//                    [--scale F] [--spread S] [--slow NODE=F]... [--failed NODE]...
 //                    [--time "Mon Dec  7 01:17:13 2026"] [--zone UTC]
 //
 // Nodes are named cn0000, cn0001, ...; rank r runs on node r mod nodes, as
 // --map-by node places it, so rank 0 runs on cn0000. Every figure is a
-// typical one of this machine times a noise of up to 10 % (from the seed),
+// typical one of this machine times a noise of up to 10 % (from the seed;
+// with --spread S, a log-normal noise whose logarithm has standard deviation
+// S, as the figures of a measured cluster scatter),
 // times --scale, times F on a --slow node; a --failed node's block
 // measurements failed (nan). Prints the path of the file it wrote.
 #include <cmath>
@@ -35,6 +37,7 @@ struct Options {
   int ranks_per_node = 1;
   unsigned seed = 1;
   double scale = 1.0;
+  double spread = 0.0;  // standard deviation of the noise's logarithm; 0: up to 10 %, evenly
   std::map<std::string, double> slow;  // node: factor
   std::map<std::string, bool> failed;
   std::string time = "Mon Dec  7 01:17:13 2026";
@@ -44,7 +47,7 @@ struct Options {
 [[noreturn]] void usage(const std::string& problem) {
   std::cerr << "make-result-file: " << problem
             << "\nusage: make-result-file DIR --ranks N [--ranks-per-node K] [--seed S] [--scale F] "
-               "[--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
+               "[--spread S] [--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
   std::exit(2);
 }
 
@@ -60,6 +63,7 @@ Options parse(int argc, char* argv[]) {
     else if (arg == "--ranks-per-node") options.ranks_per_node = std::atoi(value().c_str());
     else if (arg == "--seed") options.seed = static_cast<unsigned>(std::atoi(value().c_str()));
     else if (arg == "--scale") options.scale = std::atof(value().c_str());
+    else if (arg == "--spread") options.spread = std::atof(value().c_str());
     else if (arg == "--time") options.time = value();
     else if (arg == "--zone") options.zone = value();
     else if (arg == "--failed") options.failed[value()] = true;
@@ -95,7 +99,9 @@ int main(int argc, char* argv[]) {
   const Options options = parse(argc, argv);
   const int nodes = (options.ranks + options.ranks_per_node - 1) / options.ranks_per_node;
   std::mt19937 random(options.seed);
-  std::uniform_real_distribution<double> noise(0.9, 1.1);
+  std::uniform_real_distribution<double> even(0.9, 1.1);
+  std::lognormal_distribution<double> scattered(0.0, options.spread > 0 ? options.spread : 1.0);
+  auto noise = [&](std::mt19937& source) { return options.spread > 0 ? scattered(source) : even(source); };
 
   ReportFigures figures;
   figures.ranks = options.ranks;

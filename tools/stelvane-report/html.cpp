@@ -95,7 +95,7 @@ const char* heat_class(double ratio, bool failed) {
   if (failed) return "hf";
   if (std::isnan(ratio)) return "hn";
   if (ratio < 0.25) return "h0";
-  if (ratio < LOW_RATIO) return "h1";
+  if (ratio < LOW_RATIO_FLOOR) return "h1";
   if (ratio < 0.75) return "h2";
   if (ratio < 0.9) return "h3";
   if (ratio < 1.1) return "h4";
@@ -105,8 +105,8 @@ const char* heat_class(double ratio, bool failed) {
 void write_heat_key(std::ostream& out) {
   out << "<p class=\"key\">figure / the other nodes' median:"
          "<span class=\"h0\"></span>under 0.25<span class=\"h1\"></span>under "
-      << figure_text(LOW_RATIO)
-      << " (low)<span class=\"h2\"></span>under 0.75<span class=\"h3\"></span>under 0.9"
+      << figure_text(LOW_RATIO_FLOOR)
+      << " (always low)<span class=\"h2\"></span>under 0.75<span class=\"h3\"></span>under 0.9"
          "<span class=\"h4\"></span>0.9 to 1.1<span class=\"h5\"></span>above 1.1"
          "<span class=\"hf\"></span>failed<span class=\"hn\"></span>not compared. Faded columns: measurements "
          "too short to judge.</p>\n";
@@ -114,7 +114,8 @@ void write_heat_key(std::ostream& out) {
 
 std::string cell_title(const NodeVerdict& node, int m) {
   return escaped(node.node) + " " + MEASUREMENTS[m].key + " " +
-         (node.failed[m] ? std::string("failed") : ratio_text(node.ratios[m]));
+         (node.failed[m] ? std::string("failed")
+                         : ratio_text(node.ratios[m]) + ", line " + ratio_text(node.lines[m]) + (node.low[m] ? ", low" : ""));
 }
 
 // ---- the verdict ----------------------------------------------------------------
@@ -152,8 +153,10 @@ void write_rule(std::ostream& out, const Verdicts& verdicts) {
   std::string short_ones;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m)
     if (!verdicts.judged[m]) short_ones += (short_ones.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key);
-  out << "<p class=\"meta\">A node is <b>slow</b> when its figure is below " << figure_text(LOW_RATIO)
-      << " &times; the median of the other nodes (with as many workers) in at least " << SLOW_MEASUREMENTS
+  out << "<p class=\"meta\">A node is <b>low</b> in a measurement when its figure over the median of the other "
+         "nodes (with as many workers) is below its line: " << figure_text(LOW_SPREADS)
+      << " robust standard deviations of the other nodes' ratios below 1, within " << figure_text(LOW_RATIO_FLOOR)
+      << " and " << figure_text(LOW_RATIO_CEILING) << ". <b>slow</b>: low in at least " << SLOW_MEASUREMENTS
       << " measurements, <b>suspect</b> in one, <b>failed</b> when one of its measurements failed."
       << (short_ones.empty() ? "" : " Left out, shorter than " + figure_text(MIN_JUDGED_SECONDS) + " s: " + short_ones + ".")
       << "</p>\n";
@@ -272,13 +275,14 @@ void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, co
             << figure_text(sorted[i]->figure) << "</title></circle>";
   }
   write_level(out, plot, "median", spread.median, "median of the workers: " + figure_text(spread.median));
-  write_level(out, plot, "threshold", LOW_RATIO * spread.median,
-              figure_text(LOW_RATIO) + " x the median: " + figure_text(LOW_RATIO * spread.median));
+  const double line = verdicts.median_line(m);
+  write_level(out, plot, "threshold", line * spread.median,
+              ratio_text(line) + " x the median (the nodes' median line): " + figure_text(line * spread.median));
   write_level(out, plot, "rank0", figures.rank0_figure, "rank 0 alone: " + figure_text(figures.rank0_figure));
   out << "</svg>\n";
   std::size_t failed = figures.workers.size() - spread.measured;
   out << "<p class=\"meta\">dashed: the workers' median, " << si_text(spread.median) << "; dotted red: "
-      << figure_text(LOW_RATIO) << " &times; the median; green: rank 0 alone, " << si_text(figures.rank0_figure)
+      << ratio_text(line) << " &times; the median, the nodes' median line; green: rank 0 alone, " << si_text(figures.rank0_figure)
       << "; red: ranks of slow nodes. Range " << si_text(spread.min) << " to " << si_text(spread.max)
       << ", cluster total " << si_text(figures.total)
       << (failed ? ", " + std::to_string(failed) + " failed (not drawn)" : "") << ".</p>\n";

@@ -24,8 +24,11 @@ std::string description() {
          "shows, per measurement, rank 0's own figure, the cluster total and the spread of the workers' figures.\n\n"
          "A node's figure in a measurement is the median of its workers' figures (rank 0's own when no worker runs "
          "there); its ratio is that over the median of the other nodes' figures, nodes with as many workers "
-         "compared with each other. A node is low in a measurement when its ratio is below " +
-         ratio_text(LOW_RATIO) + ". Measurements whose median worker took less than " +
+         "compared with each other. A node is low in a measurement when its ratio is below its line: " +
+         figure_text(LOW_SPREADS) + " robust standard deviations of the other nodes' ratios below 1 (" +
+         figure_text(MAD_TO_SIGMA) + " x the median of their distances from 1), but within " +
+         ratio_text(LOW_RATIO_FLOOR) + " and " + ratio_text(LOW_RATIO_CEILING) +
+         ". Measurements whose median worker took less than " +
          figure_text(MIN_JUDGED_SECONDS) + " s are left out. A node is slow when low in at least " +
          std::to_string(SLOW_MEASUREMENTS) + " measurements, suspect when low in one, failed when a figure of one of "
          "its ranks is nan. With fewer than " + std::to_string(MIN_COMPARED_NODES) +
@@ -60,11 +63,16 @@ ResultFile read_one(const std::string& name) {
 int main(int argc, char* argv[]) {
   CLI::App app{description(), "stelvane-report"};
   std::vector<std::string> names;
-  bool json = false, csv = false;
+  bool json = false, csv = false, drain = false;
   std::string html_path, baseline_name;
   app.add_option("FILE", names, "result files to read; - for standard input")->required();
   auto* json_flag = app.add_flag("--json", json, "print JSON instead of the summary");
-  app.add_flag("--csv", csv, "print CSV instead of the summary")->excludes(json_flag);
+  auto* csv_flag = app.add_flag("--csv", csv, "print CSV instead of the summary")->excludes(json_flag);
+  app.add_flag("--drain", drain,
+               "print, for each slow or failed node, the Slurm command that drains it, instead of the summary "
+               "(printed, never run; a node whose name is not a plain host name is left out, with a note)")
+      ->excludes(json_flag)
+      ->excludes(csv_flag);
   app.add_option("--html", html_path, "also write a self-contained HTML page of the results to this file");
   app.add_option("--baseline", baseline_name,
                  "compare with this earlier run: name the nodes that got slower than the cluster as a whole since; "
@@ -90,7 +98,8 @@ int main(int argc, char* argv[]) {
   if (report.runs_in_given_order)
     std::cerr << "stelvane-report: not every file name carries the run's time stamp; the runs are taken in the "
                  "order given" << std::endl;
-  write_report(std::cout, report, json ? Format::json : csv ? Format::csv : Format::text);
+  write_report(std::cout, std::cerr, report,
+               json ? Format::json : csv ? Format::csv : drain ? Format::drain : Format::text);
 
   if (!html_path.empty()) {
     errno = 0;

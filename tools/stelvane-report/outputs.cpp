@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "compare.h"
+#include "drain.h"
 #include "verdict.h"
 
 std::string figure_text(double value) {
@@ -35,9 +36,12 @@ std::string ranks_text(const std::vector<int>& ranks) {
 std::string measurements_with_ratios(const NodeVerdict& node, const std::vector<int>& indices) {
   std::string text;
   for (int m : indices)
-    text += (text.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " + ratio_text(node.ratios[m]);
+    text += (text.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " + ratio_text(node.ratios[m]) +
+            " (line " + ratio_text(node.lines[m]) + ")";
   return text;
 }
+
+std::string low_measurements(const NodeVerdict& node) { return measurements_with_ratios(node, node.low_in()); }
 
 std::string verdict_detail(const NodeVerdict& node) {
   if (node.verdict == Verdict::failed) {
@@ -45,7 +49,7 @@ std::string verdict_detail(const NodeVerdict& node) {
     for (int m : node.failed_in()) keys += (keys.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key);
     return "failed in " + keys;
   }
-  return "below " + figure_text(LOW_RATIO) + " x the other nodes' median: " + measurements_with_ratios(node, node.low_in());
+  return "below its line, as a share of the other nodes' median, in " + low_measurements(node);
 }
 
 namespace {
@@ -56,6 +60,13 @@ std::string run_line(const ResultFile& file, std::size_t node_count) {
   if (!file.stamp.time_stamp.empty())
     line += ", started " + file.stamp.time_stamp + " " + file.stamp.time_zone + ", rank 0 on " + file.stamp.rank0_node;
   return line + (file.complete ? "" : ", TRUNCATED: " + file.truncation);
+}
+
+// The slow and failed nodes with plain names as one Slurm host list.
+std::string drain_host_list(const Verdicts& verdicts) {
+  std::vector<std::string> left_out, names;
+  for (const NodeVerdict* node : nodes_to_drain(verdicts, left_out)) names.push_back(node->node);
+  return host_list(names);
 }
 
 void write_verdict_text(std::ostream& out, const Verdicts& verdicts) {
@@ -71,6 +82,8 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts) {
     out << "    " << label << " " << node.node << " (ranks " << ranks_text(node.ranks) << "): " << verdict_detail(node)
         << "\n";
   }
+  const std::string to_drain = drain_host_list(verdicts);
+  if (!to_drain.empty()) out << "  To drain (slow and failed): " << to_drain << "\n";
   if (!verdicts.enough_nodes) {
     out << "  Too few nodes to compare (fewer than " << MIN_COMPARED_NODES << "): no node is judged slow.\n";
     return;
@@ -126,13 +139,18 @@ json keys_of(const std::vector<int>& indices) {
 
 json stamp_json(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
 
+// Per measurement key: one of a node's six values.
+json per_measurement(const double (&values)[MEASUREMENT_COUNT]) {
+  json by_key = json::object();
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) by_key[MEASUREMENTS[m].key] = number(values[m]);
+  return by_key;
+}
+
 json node_json(const NodeVerdict& node) {
-  json ratios = json::object();
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m) ratios[MEASUREMENTS[m].key] = number(node.ratios[m]);
   return {{"node", node.node},         {"ranks", node.ranks},
           {"workers", node.workers},   {"verdict", verdict_name(node.verdict)},
           {"slow_in", keys_of(node.low_in())}, {"failed_in", keys_of(node.failed_in())},
-          {"ratios", ratios}};
+          {"ratios", per_measurement(node.ratios)}, {"lines", per_measurement(node.lines)}};
 }
 
 json measurement_json(int index, const MeasurementFigures& m, const Verdicts& verdicts) {
@@ -175,9 +193,12 @@ json file_json(const ResultFile& file) {
           {"ranks", file.ranks},
           {"complete", file.complete},
           {"truncation", file.complete ? json(nullptr) : json(file.truncation)},
-          {"verdict_rule", {{"low_ratio", LOW_RATIO}, {"slow_measurements", SLOW_MEASUREMENTS},
+          {"verdict_rule", {{"low_ratio_floor", LOW_RATIO_FLOOR}, {"low_ratio_ceiling", LOW_RATIO_CEILING},
+                            {"low_spreads", LOW_SPREADS}, {"mad_to_sigma", MAD_TO_SIGMA},
+                            {"slow_measurements", SLOW_MEASUREMENTS},
                             {"min_judged_seconds", MIN_JUDGED_SECONDS}, {"min_compared_nodes", MIN_COMPARED_NODES}}},
           {"slow_nodes", verdicts.named(Verdict::slow)},
+          {"drain_host_list", drain_host_list(verdicts)},
           {"suspect_nodes", verdicts.named(Verdict::suspect)},
           {"failed_nodes", verdicts.named(Verdict::failed)},
           {"nodes", nodes},

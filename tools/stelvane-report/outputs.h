@@ -31,3 +31,5 @@ std::string run_label(const ResultFile& file);          // its file, and its sta
 // Why a node is not ok: "below 0.50 of the other nodes in streams 0.16, ..."
 // or "failed in block_read, block_write".
 std::string verdict_detail(const NodeVerdict& node);
+// "streams 0.62 (line 0.78), descriptors 0.58 (line 0.80)": where a node is low.
+std::string low_measurements(const NodeVerdict& node);

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "drain.h"
 #include "outputs.h"
 
 Report prepare_report(const std::vector<ResultFile>& files, bool comparing) {
@@ -17,18 +18,22 @@ Report prepare_report(const std::vector<ResultFile>& files, bool comparing) {
   return report;
 }
 
-void write_report(std::ostream& out, const Report& report, Format format) {
+void write_report(std::ostream& out, std::ostream& notes, const Report& report, Format format) {
+  // The drain list is of the runs as they stand, the latest one among them.
+  if (format == Format::drain) return write_drain(out, notes, *report.files);
   if (report.comparing) {
     switch (format) {
       case Format::json: return write_comparison_json(out, report.runs, report.comparison);
       case Format::csv: return write_comparison_csv(out, report.runs, report.comparison);
-      case Format::text: return write_comparison_text(out, report.runs, report.comparison);
+      case Format::text:
+      case Format::drain: return write_comparison_text(out, report.runs, report.comparison);
     }
   }
   switch (format) {
     case Format::json: return write_json(out, *report.files);
     case Format::csv: return write_csv(out, *report.files);
-    case Format::text: return write_text(out, *report.files);
+    case Format::text:
+    case Format::drain: return write_text(out, *report.files);
   }
 }
 

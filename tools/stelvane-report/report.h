@@ -9,7 +9,7 @@
 #include "compare.h"
 #include "result_reader.h"
 
-enum class Format { text, json, csv };
+enum class Format { text, json, csv, drain };
 
 struct Report {
   const std::vector<ResultFile>* files = nullptr;  // the baseline first when comparing
@@ -23,5 +23,6 @@ struct Report {
 // baseline and at least one other follows.
 Report prepare_report(const std::vector<ResultFile>& files, bool comparing);
 
-void write_report(std::ostream& out, const Report& report, Format format);
+// `notes` takes what is said beside the output (nodes left out of a drain list).
+void write_report(std::ostream& out, std::ostream& notes, const Report& report, Format format);
 void write_report_page(std::ostream& out, const Report& report);

@@ -68,6 +68,10 @@ class ParseError : public std::runtime_error {
 // the report's layout throws ParseError.
 ResultFile parse_result_file(std::istream& in, const std::string& source);
 
+// Text from a file as a message may show it: control and non-ASCII bytes
+// as \xNN, at most 200 characters.
+std::string shown_safely(const std::string& text);
+
 // Parses a number exactly as the benchmark's streams print it (six
 // significant digits, %g style, nan and inf included); false otherwise.
 bool parse_report_number(const std::string& text, double& value);

@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <tuple>
+
+double low_line(double others_median_distance) {
+  if (std::isnan(others_median_distance)) return NO_FIGURE;
+  const double line = 1.0 - LOW_SPREADS * MAD_TO_SIGMA * others_median_distance;
+  return std::clamp(line, LOW_RATIO_FLOOR, LOW_RATIO_CEILING);
+}
 
 double median_of(std::vector<double> values) {
   if (values.empty()) return NO_FIGURE;
@@ -72,6 +79,13 @@ std::vector<std::string> Verdicts::named(Verdict verdict) const {
   return names;
 }
 
+double Verdicts::median_line(int m) const {
+  std::vector<double> lines;
+  for (const NodeVerdict& node : nodes)
+    if (!std::isnan(node.lines[m])) lines.push_back(node.lines[m]);
+  return median_of(lines);
+}
+
 namespace {
 
 // The figures of one node in one measurement: its workers', or rank 0's own
@@ -92,29 +106,81 @@ double median_without(const std::vector<double>& sorted, std::size_t position) {
   return count % 2 ? at(count / 2) : (at(count / 2 - 1) + at(count / 2)) / 2.0;
 }
 
-// The figures of the nodes of one measurement, sorted, as a whole and by
-// the number of workers on the node.
-struct SortedFigures {
-  std::vector<double> all;
-  std::map<int, std::vector<double>> by_workers;
+// The others a node is compared with, and how closely they agree: their
+// figures sorted, with the node's own taken out by position. The median of
+// the others takes one of at most three values, whichever figure is taken
+// out, so the others' distances from it are sorted once for each.
+class Comparison {
+ public:
+  explicit Comparison(std::vector<double> sorted) : sorted_(std::move(sorted)) {}
 
-  static std::size_t position_in(const std::vector<double>& sorted, double figure) {
-    if (std::isnan(figure)) return sorted.size();
-    return static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), figure) - sorted.begin());
+  // Where a figure stands among them (past the end for NaN: not among them).
+  std::size_t position_of(double figure) const {
+    if (std::isnan(figure)) return sorted_.size();
+    return static_cast<std::size_t>(std::lower_bound(sorted_.begin(), sorted_.end(), figure) - sorted_.begin());
+  }
+  std::size_t others(std::size_t position) const { return sorted_.size() - (position < sorted_.size() ? 1 : 0); }
+  double median_of_others(std::size_t position) const { return median_without(sorted_, position); }
+
+  // The median distance of the others' figures from their median, as a
+  // share of it.
+  double others_median_distance(std::size_t position) {
+    const double centre = median_of_others(position);
+    if (std::isnan(centre) || centre <= 0) return NO_FIGURE;
+    std::vector<double>& distances = distances_from(centre);
+    const double own = position < sorted_.size() ? std::fabs(sorted_[position] / centre - 1.0) : NO_FIGURE;
+    const std::size_t own_position =
+        std::isnan(own) ? distances.size()
+                        : static_cast<std::size_t>(std::lower_bound(distances.begin(), distances.end(), own) -
+                                                   distances.begin());
+    return median_without(distances, own_position);
   }
 
-  // The median of the other nodes' figures: those with as many workers while
-  // there are at least two of them, else all others.
-  double reference(double own_figure, int workers) const {
-    const std::vector<double>& alike = by_workers.at(workers);
-    const std::size_t alike_position = position_in(alike, own_figure);
-    const std::size_t alike_others = alike.size() - (alike_position < alike.size() ? 1 : 0);
-    if (alike_others >= MIN_COMPARED_NODES - 1) return median_without(alike, alike_position);
-    const std::size_t position = position_in(all, own_figure);
-    const std::size_t others = all.size() - (position < all.size() ? 1 : 0);
-    if (others >= MIN_COMPARED_NODES - 1) return median_without(all, position);
-    return NO_FIGURE;
+ private:
+  std::vector<double>& distances_from(double centre) {
+    auto [at, added] = distances_.try_emplace(centre);
+    if (added) {
+      for (double figure : sorted_) at->second.push_back(std::fabs(figure / centre - 1.0));
+      std::sort(at->second.begin(), at->second.end());
+    }
+    return at->second;
   }
+
+  std::vector<double> sorted_;
+  std::map<double, std::vector<double>> distances_;  // by the centre they are taken from
+};
+
+// The figures of the nodes of one measurement, as a whole and by the number
+// of workers on the node.
+class SortedFigures {
+ public:
+  SortedFigures(std::vector<double> all, std::map<int, std::vector<double>> by_workers) : all_(sort(std::move(all))) {
+    for (auto& [workers, alike] : by_workers) alike_.emplace(workers, Comparison(sort(std::move(alike))));
+  }
+
+  // A node's ratio and line: its figure over the median of the other nodes
+  // it is compared with (those with as many workers while there are at least
+  // two of them, else all others), and the line from how closely those
+  // others agree. NaN for both when there are too few to compare with.
+  std::pair<double, double> ratio_and_line(double own_figure, int workers) {
+    Comparison* compared = &alike_.at(workers);
+    std::size_t position = compared->position_of(own_figure);
+    if (compared->others(position) < MIN_COMPARED_NODES - 1) {
+      compared = &all_;
+      position = compared->position_of(own_figure);
+      if (compared->others(position) < MIN_COMPARED_NODES - 1) return {NO_FIGURE, NO_FIGURE};
+    }
+    return {own_figure / compared->median_of_others(position),
+            low_line(compared->others_median_distance(position))};
+  }
+
+ private:
+  static std::vector<double> sort(std::vector<double> figures) {
+    std::sort(figures.begin(), figures.end());
+    return figures;
+  }
+  Comparison all_;
+  std::map<int, Comparison> alike_;
 };
 
 int severity(Verdict verdict) {
@@ -152,6 +218,7 @@ class NodeJudge {
       node.node = name;
       std::fill(std::begin(node.ratios), std::end(node.ratios), NO_FIGURE);
       std::fill(std::begin(node.figures), std::end(node.figures), NO_FIGURE);
+      std::fill(std::begin(node.lines), std::end(node.lines), NO_FIGURE);
       workers_of_[name] = 0;
     }
     return verdicts_.nodes[at->second];
@@ -204,24 +271,24 @@ class NodeJudge {
 
     const std::map<std::string, NodeFigures> figures = figures_in(m);
     std::map<std::string, double> figure_of;
-    SortedFigures sorted;
+    std::vector<double> all;
+    std::map<int, std::vector<double>> by_workers;
     for (const auto& [name, node] : figures) {
       const double figure = node_figure(node);
       figure_of[name] = figure;
-      std::vector<double>& alike = sorted.by_workers[workers_on(name)];
+      std::vector<double>& alike = by_workers[workers_on(name)];
       if (!std::isnan(figure)) {
-        sorted.all.push_back(figure);
+        all.push_back(figure);
         alike.push_back(figure);
       }
     }
-    std::sort(sorted.all.begin(), sorted.all.end());
-    for (auto& [workers, alike] : sorted.by_workers) std::sort(alike.begin(), alike.end());
+    SortedFigures sorted(std::move(all), std::move(by_workers));
     for (const auto& [name, node] : figures) {
       NodeVerdict& verdict = entry(name);
       verdict.failed[m] = node.failed;
       verdict.figures[m] = figure_of[name];
-      verdict.ratios[m] = figure_of[name] / sorted.reference(figure_of[name], workers_on(name));
-      verdict.low[m] = verdicts_.judged[m] && verdict.ratios[m] < LOW_RATIO;
+      std::tie(verdict.ratios[m], verdict.lines[m]) = sorted.ratio_and_line(figure_of[name], workers_on(name));
+      verdict.low[m] = verdicts_.judged[m] && verdict.ratios[m] < verdict.lines[m];
     }
   }
 

@@ -5,9 +5,16 @@
 // ratio is that figure over the median of the other nodes' figures. Only
 // nodes with as many workers are compared while there are at least two of
 // them, since ranks that share a node compete for it; else all other nodes.
-// A node is low in a measurement when its ratio is below LOW_RATIO. A
-// measurement whose median worker took less than MIN_JUDGED_SECONDS is left
-// out: at that length the scheduler decides the figure, not the node.
+//
+// A node is low in a measurement when its ratio is below its line. The line
+// follows how closely the other nodes agree: it lies LOW_SPREADS robust
+// standard deviations of the other nodes' ratios below 1 (the deviation is
+// MAD_TO_SIGMA times the median of their distances from 1), but never above
+// LOW_RATIO_CEILING, so that a node a few percent behind a very tight cluster
+// is never low, and never below LOW_RATIO_FLOOR, so that a node at half the
+// others' speed is low however widely they scatter. A measurement whose
+// median worker took less than MIN_JUDGED_SECONDS is left out: at that
+// length the scheduler decides the figure, not the node.
 //
 //   failed   a figure of one of its ranks is nan (the measurement failed);
 //   slow     low in at least SLOW_MEASUREMENTS measurements;
@@ -21,10 +28,17 @@
 
 #include "result_reader.h"
 
-inline constexpr double LOW_RATIO = 0.5;
+inline constexpr double LOW_RATIO_FLOOR = 0.5;     // a ratio below this is low, however the others scatter
+inline constexpr double LOW_RATIO_CEILING = 0.8;   // a ratio above this is never low
+inline constexpr double LOW_SPREADS = 4.0;         // robust standard deviations below 1
+inline constexpr double MAD_TO_SIGMA = 1.4826;     // a normal distribution's sigma per median absolute deviation
 inline constexpr int SLOW_MEASUREMENTS = 2;
 inline constexpr double MIN_JUDGED_SECONDS = 0.02;
 inline constexpr int MIN_COMPARED_NODES = 3;  // a node and at least two others to compare it with
+
+// The line below which a ratio is low, from the median distance from 1 of
+// the other nodes' ratios (NaN: no line, nothing compared).
+double low_line(double others_median_distance);
 
 enum class Verdict { ok, suspect, slow, failed };
 const char* verdict_name(Verdict verdict);  // "ok", "suspect", "slow", "failed"
@@ -36,7 +50,8 @@ struct NodeVerdict {
   Verdict verdict = Verdict::ok;
   double figures[MEASUREMENT_COUNT];  // median of its workers' figures (rank 0's alone: its own)
   double ratios[MEASUREMENT_COUNT];   // figure / median of the others; NaN when not compared
-  bool low[MEASUREMENT_COUNT] = {};   // judged and below LOW_RATIO
+  double lines[MEASUREMENT_COUNT];    // the ratio below which it is low; NaN when not compared
+  bool low[MEASUREMENT_COUNT] = {};   // judged and below its line
   bool failed[MEASUREMENT_COUNT] = {};
   std::vector<int> low_in() const;     // measurement indices, in report order
   std::vector<int> failed_in() const;
@@ -54,6 +69,7 @@ struct Verdicts {
   // node is slow, and low in m.
   bool slow_in(const WorkerFigures& worker, int m) const;
   std::vector<std::string> named(Verdict verdict) const;
+  double median_line(int m) const;  // the median of the nodes' lines in measurement m (NaN when none)
 };
 
 Verdicts judge_nodes(const ResultFile& file);

@@ -1,0 +1,111 @@
+#include "drain.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "outputs.h"
+
+bool plain_node_name(const std::string& name) {
+  if (name.empty() || name.size() > 255 || name.front() == '-') return false;
+  return std::all_of(name.begin(), name.end(), [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+  });
+}
+
+namespace {
+
+// A name as its prefix and the number it ends in, kept with its width when
+// it has leading zeros ("node007": "node", 7, 3); width 0 for a name without
+// a number, -1 for a number without leading zeros.
+struct NumberedName {
+  std::string prefix;
+  unsigned long number = 0;
+  int width = 0;
+};
+
+NumberedName split(const std::string& name) {
+  std::size_t digits = name.size();
+  while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+  const std::size_t count = name.size() - digits;
+  if (count == 0 || count > 9) return {name, 0, 0};
+  const bool padded = name[digits] == '0' && count > 1;
+  return {name.substr(0, digits), std::strtoul(name.c_str() + digits, nullptr, 10), padded ? static_cast<int>(count) : -1};
+}
+
+std::string number_text(unsigned long number, int width) {
+  std::string text = std::to_string(number);
+  if (width > 0 && static_cast<int>(text.size()) < width) text.insert(0, width - text.size(), '0');
+  return text;
+}
+
+// "001-003,017" for the numbers, sorted.
+std::string ranges(const std::vector<unsigned long>& numbers, int width) {
+  std::string text;
+  for (std::size_t i = 0; i < numbers.size();) {
+    std::size_t j = i;
+    while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
+    text += (text.empty() ? "" : ",") + number_text(numbers[i], width) +
+            (j > i ? "-" + number_text(numbers[j], width) : "");
+    i = j + 1;
+  }
+  return text;
+}
+
+// "stelvane-mpi: slow in streams 0.62 (line 0.78), ..." or "stelvane-mpi:
+// failed in block_read, block_write": our own words and figures only,
+// nothing from the file, so it is safe between double quotes.
+std::string drain_reason(const NodeVerdict& node) {
+  if (node.verdict == Verdict::slow) return "stelvane-mpi: slow in " + low_measurements(node);
+  return "stelvane-mpi: " + verdict_detail(node);
+}
+
+}  // namespace
+
+std::string host_list(std::vector<std::string> names) {
+  std::map<std::pair<std::string, int>, std::vector<unsigned long>> groups;  // (prefix, width): numbers
+  std::vector<std::string> plain;
+  for (const std::string& name : names) {
+    const NumberedName parts = split(name);
+    if (parts.width == 0)
+      plain.push_back(name);
+    else
+      groups[{parts.prefix, parts.width}].push_back(parts.number);
+  }
+  std::sort(plain.begin(), plain.end());
+  plain.erase(std::unique(plain.begin(), plain.end()), plain.end());
+  std::string text;
+  for (auto& [key, numbers] : groups) {
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    const std::string listed = ranges(numbers, key.second);
+    text += (text.empty() ? "" : ",") + key.first + (numbers.size() > 1 ? "[" + listed + "]" : listed);
+  }
+  for (const std::string& name : plain) text += (text.empty() ? "" : ",") + name;
+  return text;
+}
+
+std::vector<const NodeVerdict*> nodes_to_drain(const Verdicts& verdicts, std::vector<std::string>& left_out) {
+  std::vector<const NodeVerdict*> chosen;
+  for (const NodeVerdict& node : verdicts.nodes) {
+    if (node.verdict != Verdict::slow && node.verdict != Verdict::failed) continue;
+    if (plain_node_name(node.node))
+      chosen.push_back(&node);
+    else
+      left_out.push_back(node.node);
+  }
+  return chosen;
+}
+
+void write_drain(std::ostream& out, std::ostream& notes, const std::vector<ResultFile>& files) {
+  for (const ResultFile& file : files) {
+    std::vector<std::string> left_out;
+    const Verdicts verdicts = judge_nodes(file);  // the drained nodes point into it
+    for (const NodeVerdict* node : nodes_to_drain(verdicts, left_out))
+      out << "scontrol update nodename=" << node->node << " state=drain reason=\"" << drain_reason(*node) << "\"\n";
+    for (const std::string& name : left_out)
+      notes << "stelvane-report: " << file.source << ": node \"" << shown_safely(name)
+            << "\" is slow or failed but left out of the drain list: its name holds characters no node name has\n";
+  }
+}
