@@ -288,46 +288,41 @@ class VirtualCluster(unittest.TestCase):
         self.check_read_only_node(self.launch(self.srun(), env={"STELVANE_TEST_DELAY_RANK": "1",
                                                                  "STELVANE_TEST_DELAY_MS": "300"}))
 
-    def kill_a_worker(self, command, extra_env):
+    def fault_on_node3(self, command, extra_env, fault, bound):
         """Starts a job whose rank 2 (on node3) is held in its first
-        measurement, kills that rank, and returns the job's status."""
+        measurement, does `fault` to node3 once that rank runs (given its
+        PIDs), and returns the job's status, which must come within `bound`
+        seconds."""
         process = self.start(command, extra_env, output=subprocess.DEVNULL)
         try:
-            for pid in self.wait_for_process("node3", "stelvane-mpi-testsize", process):
-                os.kill(pid, signal.SIGKILL)
-            return process.wait(KILL_BOUND)
-        finally:
-            if process.poll() is None:
-                os.killpg(process.pid, signal.SIGKILL)
-                process.wait()
-
-    def test_a_worker_killed_on_another_node_ends_the_job(self):
-        hold = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "20000"}
-        self.assertNotEqual(self.kill_a_worker(self.mpirun(3, forward=hold), hold), 0)
-        self.assertNotEqual(self.kill_a_worker(self.srun(), hold), 0)
-
-
-    def freeze_a_worker(self, command, extra_env, bound):
-        """Starts a job whose rank 2 (on node3) is held in its first
-        measurement, freezes every process of node3 (the node stops
-        answering, its daemons too) and returns the job's status, which must
-        come within `bound` seconds."""
-        process = self.start(command, extra_env, output=subprocess.DEVNULL)
-        self.addCleanup(cluster, "freeze", "node3", "off")
-        try:
-            self.wait_for_process("node3", "stelvane-mpi-testsize", process)
-            cluster("freeze", "node3", "on")
+            fault(self.wait_for_process("node3", "stelvane-mpi-testsize", process))
             return process.wait(bound)
         finally:
             if process.poll() is None:
                 os.killpg(process.pid, signal.SIGKILL)
                 process.wait()
 
+    @staticmethod
+    def kill(pids):
+        for pid in pids:
+            os.kill(pid, signal.SIGKILL)
+
+    def test_a_worker_killed_on_another_node_ends_the_job(self):
+        hold = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "20000"}
+        self.assertNotEqual(self.fault_on_node3(self.mpirun(3, forward=hold), hold, self.kill, KILL_BOUND), 0)
+        self.assertNotEqual(self.fault_on_node3(self.srun(), hold, self.kill, KILL_BOUND), 0)
+
+    def freeze_node3(self, _pids):
+        """Every process of node3 stops where it stands, its daemons too."""
+        self.addCleanup(cluster, "freeze", "node3", "off")
+        cluster("freeze", "node3", "on")
+
     def test_a_node_that_stops_answering_ends_the_job_in_bounded_time(self):
         # The benchmark waits for its workers without a time-out of its own;
         # the launcher's time limit ends the job.
         hold = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "600000"}
-        self.assertNotEqual(self.freeze_a_worker(self.mpirun(3, forward=hold, timeout=10), hold, 30), 0)
+        self.assertNotEqual(self.fault_on_node3(self.mpirun(3, forward=hold, timeout=10), hold, self.freeze_node3, 30),
+                            0)
         cluster("freeze", "node3", "off")
         # Under Slurm, --time ends it; here node3's slurmd is frozen too, so
         # Slurm takes the node for dead after SlurmdTimeout (30 s) and ends
@@ -335,7 +330,7 @@ class VirtualCluster(unittest.TestCase):
         srun = self.srun()
         srun.insert(1, "--time=1")
         self.addCleanup(self.resume, "node3")
-        self.assertNotEqual(self.freeze_a_worker(srun, hold, 100), 0)
+        self.assertNotEqual(self.fault_on_node3(srun, hold, self.freeze_node3, 100), 0)
 
     def resume(self, node):
         """Brings a node that Slurm took for dead back into service."""

@@ -97,24 +97,19 @@ TEST(NodeVerdict, TheLineFollowsTheOtherNodesSpreadWithinItsBounds) {
   EXPECT_NEAR(low_line(0.05), 1 - 4 * 1.4826 * 0.05, 1e-12);
   EXPECT_DOUBLE_EQ(low_line(0.5), 0.5);
   EXPECT_TRUE(std::isnan(low_line(NAN)));
-  // n1 runs one worker and is set against the median of n2 to n4 (100),
-  // which lie 0, 0.06 and 0.06 from it: its line is 1 - 4 x 1.4826 x 0.06.
-  auto spread_run = [](double n1) {
+  // n1 runs one worker and is set against the median of n2 to n4 (100).
+  // Its line: they lie 0, 0.06 and 0.06 from it, so 1 - 4 x 1.4826 x 0.06;
+  // with them at 125 and 80, far apart, the floor, 0.5.
+  auto run_with = [](double n3, double n4, double n1) {
     FakeRun run(FOUR, 2);
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) run.figure("n3", m, 106).figure("n4", m, 94);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) run.figure("n3", m, n3).figure("n4", m, n4);
     return run.figure("n1", STREAMS, n1).figure("n1", DESCRIPTORS, n1);
   };
-  EXPECT_EQ(spread_run(64.0).verdicts(), (Named{{"n1", "slow"}}));
-  EXPECT_EQ(spread_run(64.8).verdicts(), Named{});
-  EXPECT_NEAR(judge_nodes(spread_run(64.0).file).nodes.front().lines[STREAMS], 0.6442, 0.0001);
-  // However widely the others scatter, half their median is low.
-  auto wide_run = [](double n1) {
-    FakeRun run(FOUR, 2);
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) run.figure("n3", m, 125).figure("n4", m, 80);
-    return run.figure("n1", STREAMS, n1).figure("n1", DESCRIPTORS, n1);
-  };
-  EXPECT_EQ(wide_run(49.9).verdicts(), (Named{{"n1", "slow"}}));
-  EXPECT_EQ(wide_run(50.1).verdicts(), Named{});
+  EXPECT_EQ(run_with(106, 94, 64.0).verdicts(), (Named{{"n1", "slow"}}));
+  EXPECT_EQ(run_with(106, 94, 64.8).verdicts(), Named{});
+  EXPECT_NEAR(judge_nodes(run_with(106, 94, 64.0).file).nodes.front().lines[STREAMS], 0.6442, 0.0001);
+  EXPECT_EQ(run_with(125, 80, 49.9).verdicts(), (Named{{"n1", "slow"}}));
+  EXPECT_EQ(run_with(125, 80, 50.1).verdicts(), Named{});
 }
 
 TEST(DrainList, PlainNamesOnlyAndCompactHostLists) {
