@@ -43,6 +43,9 @@ LAUNCHERS = {
               "own_write_bytes": 8 << 20},
 }
 LAUNCHER = LAUNCHERS[MPI]
+# The rank tags of both launchers' tagged output, as bytes: hydra puts its
+# tag before every piece of output it forwards, even inside a line.
+OUTPUT_TAG = re.compile(rb"\[\d+(?:,\d+\]<stdout>:|\] )")
 
 RESULT_GLOB = "results_stelvane_lite_netbsd_sparc64_clusters @ *.txt"
 PROMPT = "Press Enter to Exit."
@@ -129,9 +132,11 @@ def run_process(command, cwd, env, stdin, timeout, at_prompt):
         lines, prompt_seen = [], threading.Event()
 
         def read_stdout():
+            recent = b""  # the output's end, without the tags a launcher may put anywhere in it
             for raw in process.stdout:
                 lines.append(raw)
-                if raw.rstrip(b"\n").endswith(PROMPT.encode()):
+                recent = (recent + OUTPUT_TAG.sub(b"", raw))[-4 * len(PROMPT):]
+                if recent.rstrip(b"\n").endswith(PROMPT.encode()):
                     prompt_seen.set()
             prompt_seen.set()
 
