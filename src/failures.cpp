@@ -18,10 +18,13 @@ std::string failure_detail(const OpFailures& failures, std::uint64_t attempted, 
   return line(failures.count, " of ", attempted, " ", operations, " failed, first: ", reason);
 }
 
+std::string rank_prefix(int rank, const char* processor) {
+  return line("stelvane-mpi: rank ", rank, " (", processor, ")");
+}
+
 std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,
                          const std::string& detail) {
-  return line("stelvane-mpi: rank ", rank, " (", processor, "): ", measurement, " failed on \"", file,
-              "\": ", detail);
+  return line(rank_prefix(rank, processor), ": ", measurement, " failed on \"", file, "\": ", detail);
 }
 
 void write_error_line(const std::string& text) {

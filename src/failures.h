@@ -36,6 +36,9 @@ inline double measured_rate(double credited, double seconds, const OpFailures& f
 // "65536 of 98304 byte writes failed, first: No space left on device"
 std::string failure_detail(const OpFailures& failures, std::uint64_t attempted, const char* operations);
 
+// "stelvane-mpi: rank 1 (node1)": how a rank opens a line of standard error.
+std::string rank_prefix(int rank, const char* processor);
+
 // The whole standard-error line of a failed measurement.
 std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,
                          const std::string& detail);

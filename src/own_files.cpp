@@ -23,8 +23,9 @@ std::string kind_of(const struct stat& entry) {
   }
 }
 
-// What foreign_entry() says of an entry that lstat() described.
-std::string describe_foreign(const struct stat& entry) {
+// What an entry lstat() described is, when it is not ours to replace; ""
+// when it is.
+std::string kind_if_foreign(const struct stat& entry) {
   if (!S_ISREG(entry.st_mode)) return kind_of(entry);
   if (entry.st_uid != geteuid()) return line("a regular file of user ", entry.st_uid);
   // A file this program made has one name; a second is a hard link that
@@ -33,29 +34,31 @@ std::string describe_foreign(const struct stat& entry) {
   return "";
 }
 
+std::string described_foreign(const struct stat& entry) {
+  const std::string kind = kind_if_foreign(entry);
+  return kind.empty() ? kind : kind + ", not a file this program made; left alone";
+}
+
 }  // namespace
 
 std::string foreign_entry(const char* name) {
   struct stat entry {};
   if (lstat(name, &entry) != 0) return "";  // nothing there, or nothing we can see: the open will say
-  return describe_foreign(entry);
+  return described_foreign(entry);
 }
 
-std::string foreign_entry_line(const std::string& who, const char* name, const std::string& what) {
-  return line(who, ": \"", name, "\" is ", what, ", not a file this program made; left alone");
-}
-
-void clear_own_leftover(const std::string& who, const char* name) {
+void clear_own_leftover(int rank, const char* processor, const char* name) {
   struct stat entry {};
   if (lstat(name, &entry) != 0) return;  // nothing to clear
-  const std::string foreign = describe_foreign(entry);
+  const std::string foreign = described_foreign(entry);
   if (!foreign.empty()) {
-    write_error_line(foreign_entry_line(who, name, foreign));
+    write_error_line(line(rank_prefix(rank, processor), ": \"", name, "\" is ", foreign));
     return;
   }
   // Removing a name never follows a link: if the entry changed since it was
   // looked at, only the new entry's name goes, and the exclusive create
   // that follows refuses whatever takes its place.
   if (unlink(name) != 0 && errno != ENOENT)
-    write_error_line(line(who, ": \"", name, "\" could not be removed: ", std::strerror(errno)));
+    write_error_line(line(rank_prefix(rank, processor), ": \"", name, "\" could not be removed: ",
+                          std::strerror(errno)));
 }

@@ -18,14 +18,11 @@ inline constexpr std::ios_base::openmode EXCLUSIVE_TEXT_OUTPUT =
     std::ios_base::out | std::ios_base::trunc | std::ios_base::__noreplace;
 
 // What is at `name`, when it is not ours to replace: "" for nothing there or
-// a regular file of this user with one link; otherwise a description such
-// as "a symbolic link" or "a regular file of user 65534".
+// a regular file of this user with one link; otherwise what is there and
+// that it stays: "a symbolic link, not a file this program made; left alone".
 std::string foreign_entry(const char* name);
 
 // Makes `name` free for an exclusive create: removes a leftover of this
-// user's; leaves anything else alone and says on standard error what is
-// there. `who` opens the line ("stelvane-mpi: rank 1 (node1)").
-void clear_own_leftover(const std::string& who, const char* name);
-
-// The line of standard error that names a foreign entry and leaves it.
-std::string foreign_entry_line(const std::string& who, const char* name, const std::string& what);
+// user's; leaves anything else alone and says on standard error, as rank
+// `rank` on `processor`, what is there.
+void clear_own_leftover(int rank, const char* processor, const char* name);

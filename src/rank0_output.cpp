@@ -32,7 +32,7 @@ void open_result_file_and_write_banner() {
 
   // A result file of this user's from the same second is replaced; any other
   // entry at the name stays, and the file is not saved.
-  clear_own_leftover(line("stelvane-mpi: rank 0 (", proc_name, ")"), resultfile);
+  clear_own_leftover(0, proc_name, resultfile);
   errno = 0;
   fout.open(resultfile, EXCLUSIVE_TEXT_OUTPUT);
   note_result_file_state();

@@ -8,7 +8,6 @@
 #include "../failures.h"
 #include "../globals.h"
 #include "../own_files.h"
-#include "../report_lines.h"
 #include "../span_marks.h"
 #include "../test_hooks.h"
 #include "measurement.h"
@@ -43,15 +42,12 @@ void time_measurement(const FigureSlots& figures, const FailureLabel& label, Ope
                    failure_detail(failures, label.attempted, label.operations));
 }
 
-// "stelvane-mpi: rank 1 (node1)": how this rank opens a line of standard error.
-inline std::string rank_label() { return line("stelvane-mpi: rank ", iproc, " (", proc_name, ")"); }
-
 // Before a measurement that creates `name`, outside its span: a leftover of
 // this user's goes, so that the exclusive create inside makes the file anew;
 // anything else stays, and that create fails on it.
 template <class Name>
 void free_output_name(const Name& name) {
-  clear_own_leftover(rank_label(), name());
+  clear_own_leftover(iproc, proc_name, name());
 }
 
 // A measurement that reads `label.file` is refused when the entry there is
@@ -64,7 +60,6 @@ inline bool refuse_foreign_input(const FigureSlots& figures, const FailureLabel&
   *figures.start = *figures.end = MPI_Wtime();
   *figures.spent = 0.0;
   *figures.result = FAILED_FIGURE;
-  report_failure(iproc, proc_name, MEASUREMENTS[label.id].name, label.file,
-                 line("it is ", foreign, ", not a file this program made; left alone"));
+  report_failure(iproc, proc_name, MEASUREMENTS[label.id].name, label.file, "it is " + foreign);
   return true;
 }

@@ -63,7 +63,7 @@ TEST(NodeVerdict, OrdinarySpreadNamesNobody) {
   // Sixteen nodes of two ranks whose figures scatter by 10 % (log-normal),
   // and a quiet one of four whose nodes lie within 5 % of each other.
   std::vector<std::string> sixteen;
-  for (int n = 1; n <= 16; ++n) sixteen.push_back("n" + std::to_string(n));
+  for (int n = 1; n <= 16; ++n) sixteen.push_back(std::string(1, 'n').append(std::to_string(n)));
   FakeRun wide(sixteen, 2);
   std::mt19937 random(7);
   std::lognormal_distribution<double> scatter(std::log(100.0), 0.1);

@@ -35,9 +35,9 @@ NumberedName split(const std::string& name) {
 }
 
 std::string number_text(unsigned long number, int width) {
-  std::string text = std::to_string(number);
-  if (width > 0 && static_cast<int>(text.size()) < width) text.insert(0, width - text.size(), '0');
-  return text;
+  const std::string digits = std::to_string(number);
+  const std::size_t padding = width > static_cast<int>(digits.size()) ? width - digits.size() : 0;
+  return std::string(padding, '0').append(digits);
 }
 
 // "001-003,017" for the numbers, sorted.
@@ -46,8 +46,9 @@ std::string ranges(const std::vector<unsigned long>& numbers, int width) {
   for (std::size_t i = 0; i < numbers.size();) {
     std::size_t j = i;
     while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
-    text += (text.empty() ? "" : ",") + number_text(numbers[i], width) +
-            (j > i ? "-" + number_text(numbers[j], width) : "");
+    if (!text.empty()) text += ',';
+    text += number_text(numbers[i], width);
+    if (j > i) text.append(1, '-').append(number_text(numbers[j], width));
     i = j + 1;
   }
   return text;
@@ -80,7 +81,9 @@ std::string host_list(std::vector<std::string> names) {
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     const std::string listed = ranges(numbers, key.second);
-    text += (text.empty() ? "" : ",") + key.first + (numbers.size() > 1 ? "[" + listed + "]" : listed);
+    if (!text.empty()) text += ',';
+    text += key.first;
+    text += numbers.size() > 1 ? std::string(1, '[').append(listed).append(1, ']') : listed;
   }
   for (const std::string& name : plain) text += (text.empty() ? "" : ",") + name;
   return text;

@@ -155,7 +155,8 @@ void write_rule(std::ostream& out, const Verdicts& verdicts) {
     if (!verdicts.judged[m]) short_ones += (short_ones.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key);
   out << "<p class=\"meta\">A node is <b>low</b> in a measurement when its figure over the median of the other "
          "nodes (with as many workers) is below its line: " << figure_text(LOW_SPREADS)
-      << " robust standard deviations of the other nodes' ratios below 1, within " << figure_text(LOW_RATIO_FLOOR)
+      << " robust standard deviations below 1, from how closely the other nodes agree, within "
+      << figure_text(LOW_RATIO_FLOOR)
       << " and " << figure_text(LOW_RATIO_CEILING) << ". <b>slow</b>: low in at least " << SLOW_MEASUREMENTS
       << " measurements, <b>suspect</b> in one, <b>failed</b> when one of its measurements failed."
       << (short_ones.empty() ? "" : " Left out, shorter than " + figure_text(MIN_JUDGED_SECONDS) + " s: " + short_ones + ".")

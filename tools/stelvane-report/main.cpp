@@ -25,8 +25,9 @@ std::string description() {
          "A node's figure in a measurement is the median of its workers' figures (rank 0's own when no worker runs "
          "there); its ratio is that over the median of the other nodes' figures, nodes with as many workers "
          "compared with each other. A node is low in a measurement when its ratio is below its line: " +
-         figure_text(LOW_SPREADS) + " robust standard deviations of the other nodes' ratios below 1 (" +
-         figure_text(MAD_TO_SIGMA) + " x the median of their distances from 1), but within " +
+         figure_text(LOW_SPREADS) + " robust standard deviations below 1, a deviation being " +
+         figure_text(MAD_TO_SIGMA) + " x the median distance of the compared nodes' figures from their median, "
+         "as a share of it; but within " +
          ratio_text(LOW_RATIO_FLOOR) + " and " + ratio_text(LOW_RATIO_CEILING) +
          ". Measurements whose median worker took less than " +
          figure_text(MIN_JUDGED_SECONDS) + " s are left out. A node is slow when low in at least " +

@@ -11,6 +11,20 @@
 #include "report_lines.h"
 #include "workloads/report_outline.h"
 
+std::string shown_safely(const std::string& line) {
+  std::string shown;
+  for (unsigned char c : line.substr(0, 200)) {
+    if (c >= 0x20 && c < 0x7f) {
+      shown += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    }
+  }
+  return line.size() > 200 ? shown + "..." : shown;
+}
+
 namespace {
 
 // Stand-ins the layouts print where a line holds a value: every number
@@ -227,21 +241,6 @@ void store(ResultFile& file, const ExpectedLine& expected, const Matched& found)
   }
 }
 
-// A line as an error message may show it: control and non-ASCII bytes as
-// \xNN, and no more than 200 characters of it.
-std::string shown_in_message(const std::string& line) {
-  std::string shown;
-  for (unsigned char c : line.substr(0, 200)) {
-    if (c >= 0x20 && c < 0x7f) {
-      shown += static_cast<char>(c);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      shown += escaped;
-    }
-  }
-  return line.size() > 200 ? shown + "..." : shown;
-}
 
 std::string where(const std::string& source, std::size_t line_number) {
   return source + ":" + std::to_string(line_number);
@@ -287,7 +286,7 @@ class LineSource {
       }
       if (line.size() == MAX_LINE_BYTES)
         throw ParseError(where(source_, number_ + 1) + ": expected a line of the report, found a line of more than " +
-                         std::to_string(MAX_LINE_BYTES) + " bytes: \"" + shown_in_message(line) + "\"");
+                         std::to_string(MAX_LINE_BYTES) + " bytes: \"" + shown_safely(line) + "\"");
       line += static_cast<char>(c);
     }
     if (in_.bad()) throw ParseError(source_ + ": cannot be read after line " + std::to_string(number_));
@@ -313,7 +312,7 @@ int rank_count(const std::string& line, const std::string& source) {
   if (count.empty() || count.size() > 9 || count.find_first_not_of("0123456789") != std::string::npos ||
       std::atoi(count.c_str()) < 1 || std::atoi(count.c_str()) > MAX_RANKS)
     throw ParseError(where(source, 3) + ": expected \"Thread(s): {ranks}\" with a rank count from 1 to " +
-                     std::to_string(MAX_RANKS) + ", found \"" + shown_in_message(line) + "\"");
+                     std::to_string(MAX_RANKS) + ", found \"" + shown_safely(line) + "\"");
   return std::atoi(count.c_str());
 }
 
@@ -324,9 +323,9 @@ class NodeOfRank {
   void check(const WorkerFigures& worker, const std::string& source, std::size_t line_number) {
     const auto [first, added] = first_.try_emplace(worker.rank, First{worker.node, line_number});
     if (!added && first->second.node != worker.node)
-      throw ParseError(where(source, line_number) + ": expected node \"" + shown_in_message(first->second.node) +
+      throw ParseError(where(source, line_number) + ": expected node \"" + shown_safely(first->second.node) +
                        "\" for rank " + std::to_string(worker.rank) + " (as on line " +
-                       std::to_string(first->second.line) + "), found \"" + shown_in_message(worker.node) + "\"");
+                       std::to_string(first->second.line) + "), found \"" + shown_safely(worker.node) + "\"");
   }
 
  private:
@@ -339,7 +338,6 @@ class NodeOfRank {
 
 }  // namespace
 
-std::string shown_safely(const std::string& text) { return shown_in_message(text); }
 
 RunStamp stamp_of(const std::string& path) {
   // The benchmark's own name builder, with a mark in each open place, shows
@@ -407,7 +405,7 @@ ResultFile parse_result_file(std::istream& in, const std::string& source) {
     }
     const bool last_and_cut = i >= head.size() && input.cut() && i + 1 < grammar.lines.size();
     if (last_and_cut && could_begin(expected, text)) {
-      file.truncation = "the file ends in the middle of line " + std::to_string(i + 1) + " (\"" + shown_in_message(text) +
+      file.truncation = "the file ends in the middle of line " + std::to_string(i + 1) + " (\"" + shown_safely(text) +
                         "\"); expected \"" + expected.shown + "\"";
       return file;
     }
@@ -415,13 +413,13 @@ ResultFile parse_result_file(std::istream& in, const std::string& source) {
     if (!found || (expected.worker != 0 && found->rank != -1 && found->rank != expected.worker))
       throw ParseError(where(source, i + 1) + ": expected \"" + expected.shown + "\"" +
                        (expected.worker ? " for rank " + std::to_string(expected.worker) : "") + ", found \"" +
-                       shown_in_message(text) + "\"");
+                       shown_safely(text) + "\"");
     if (expected.names_node)
       nodes.check({expected.worker, found->name, NO_FIGURE, NO_FIGURE}, source, i + 1);
     store(file, expected, *found);
   }
   if (input.next(text))
-    throw ParseError(where(source, input.number()) + ": expected the end of the file, found \"" + shown_in_message(text) +
+    throw ParseError(where(source, input.number()) + ": expected the end of the file, found \"" + shown_safely(text) +
                      "\"");
   file.complete = true;
   return file;

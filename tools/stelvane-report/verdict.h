@@ -7,9 +7,10 @@
 // them, since ranks that share a node compete for it; else all other nodes.
 //
 // A node is low in a measurement when its ratio is below its line. The line
-// follows how closely the other nodes agree: it lies LOW_SPREADS robust
-// standard deviations of the other nodes' ratios below 1 (the deviation is
-// MAD_TO_SIGMA times the median of their distances from 1), but never above
+// follows how closely the other nodes it is compared with agree: it lies
+// LOW_SPREADS robust standard deviations below 1, a deviation being
+// MAD_TO_SIGMA times the median distance of their figures from their median,
+// as a share of it; but never above
 // LOW_RATIO_CEILING, so that a node a few percent behind a very tight cluster
 // is never low, and never below LOW_RATIO_FLOOR, so that a node at half the
 // others' speed is low however widely they scatter. A measurement whose
@@ -36,8 +37,9 @@ inline constexpr int SLOW_MEASUREMENTS = 2;
 inline constexpr double MIN_JUDGED_SECONDS = 0.02;
 inline constexpr int MIN_COMPARED_NODES = 3;  // a node and at least two others to compare it with
 
-// The line below which a ratio is low, from the median distance from 1 of
-// the other nodes' ratios (NaN: no line, nothing compared).
+// The line below which a ratio is low, from the median distance of the other
+// nodes' figures from their median, as a share of it (NaN: no line, nothing
+// compared).
 double low_line(double others_median_distance);
 
 enum class Verdict { ok, suspect, slow, failed };
