@@ -22,6 +22,11 @@ std::string rank_prefix(int rank, const char* processor) {
   return line("stelvane-mpi: rank ", rank, " (", processor, ")");
 }
 
+std::string no_answer_line(int rank, const std::string& node, const char* measurement, const std::string& why) {
+  const std::string who = node.empty() ? line("stelvane-mpi: rank ", rank) : rank_prefix(rank, node.c_str());
+  return line(who, NO_ANSWER_WORDS, measurement, " ", why, NO_ANSWER_END);
+}
+
 std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,
                          const std::string& detail) {
   return line(rank_prefix(rank, processor), ": ", measurement, " failed on \"", file, "\": ", detail);

@@ -39,6 +39,14 @@ std::string failure_detail(const OpFailures& failures, std::uint64_t attempted, 
 // "stelvane-mpi: rank 1 (node1)": how a rank opens a line of standard error.
 std::string rank_prefix(int rank, const char* processor);
 
+// The line, on standard error and in the result file, of a worker that rank 0
+// gave up waiting for: "stelvane-mpi: rank 2 (node3): no answer in byte-wise
+// write within 75 s of the start; its figures from here on are nan". The
+// node is left out when it never said which it is.
+std::string no_answer_line(int rank, const std::string& node, const char* measurement, const std::string& why);
+inline constexpr const char* NO_ANSWER_WORDS = ": no answer in ";
+inline constexpr const char* NO_ANSWER_END = "; its figures from here on are nan";
+
 // The whole standard-error line of a failed measurement.
 std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,
                          const std::string& detail);

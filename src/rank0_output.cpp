@@ -45,7 +45,7 @@ void tee(const ReportBlock& block) {
   note_result_file_state();
 }
 
-void end_of_run() {
+void end_of_run(bool wait_for_key) {
   tee(ReportBlock().both("").both(""));
 
   const std::string path = result_file_path(newbuffer, resultfile);
@@ -63,6 +63,7 @@ void end_of_run() {
     std::cout << "Results have been saved in a file and you can find it at: " << path << std::endl;
   }
   std::cout << std::endl << std::endl << "Press Enter to Exit." << std::endl;
+  if (!wait_for_key) return;
 
   std::fflush(stdin);
   std::cin.get();

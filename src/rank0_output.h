@@ -13,5 +13,6 @@ void open_result_file_and_write_banner();
 void tee(const ReportBlock& block);
 
 // Two blank lines on each stream, closes the result file, tells the user where
-// it is (or, on standard error, why it is not), and waits for one character.
-void end_of_run();
+// it is (or, on standard error, why it is not), and waits for one character
+// when `wait_for_key`.
+void end_of_run(bool wait_for_key);

@@ -2,16 +2,20 @@
 // as one process per rank; rank 0 measures alone first, then every worker
 // rank measures at once and rank 0 reports each node's figures and the
 // cluster's.
+#include "cluster/exchange.h"
 #include "failures.h"
 #include "globals.h"
 #include "measurements.h"
 #include "rank0_output.h"
+#include "stop_signals.h"
 #include "test_hooks.h"
 #include "report_lines.h"
 #include "workloads/block.h"
 #include "workloads/bytewise.h"
 #include "workloads/cluster_reports.h"
 #include "workloads/file_handling.h"
+#include "workloads/layouts.h"
+#include "workloads/measurement.h"
 
 static_assert(MPI_MAX_PROCESSOR_NAME <= PROC_NAME_BYTES, "a processor name must fit the name buffers");
 
@@ -20,6 +24,7 @@ namespace {
 // Exit statuses beyond 0.
 constexpr int EXIT_FAILED_MEASUREMENT = 1;  // a measurement failed, or the results were not saved
 constexpr int EXIT_TOO_MANY_RANKS = 2;      // the job is larger than the rank tables
+constexpr int EXIT_CUT_SHORT = 3;           // a worker gave no answer, or the job was being ended
 
 // The two forms of a workload that measure: rank 0 alone, and a worker's share.
 struct MeasuringPhases {
@@ -37,19 +42,36 @@ MeasuringPhases phases_of(Workload workload) {
   return {};
 }
 
+// Rank 0's lines of a workload it does not measure, because the job is
+// being ended: its figures are NaN, and the workers' reports that are in
+// follow at once.
+void skip_single_phase(Workload workload) {
+  tee(single_phase_heading(workload));
+  const WorkloadMeasurements ids = measurements_of(workload);
+  for (int i = 0; i < ids.count(); ++i) {
+    const FigureSlots own = measurement(ids.at(i)).single_slots();
+    *own.spent = *own.result = FAILED_FIGURE;
+    tee(single_figures(ids.at(i), *own.spent, *own.result));
+  }
+}
+
 void run_rank_zero() {
+  catch_stop_signals();
   open_result_file_and_write_banner();
   tee(single_thread_notice());
-  for (Workload workload : WORKLOAD_ORDER) phases_of(workload).single_phase();
+  for (Workload workload : WORKLOAD_ORDER)
+    stop_requested() ? skip_single_phase(workload) : phases_of(workload).single_phase();
   test_hook_mark("first_measurement", start_single_x);
   test_hook_mark("measured", MPI_Wtime());
   if (nproc > 1)
     for (Workload workload : WORKLOAD_ORDER) collection_report(workload);
   test_hook_mark("reported", MPI_Wtime());
-  end_of_run();
+  // Once the job is being ended nobody is left to press Enter.
+  end_of_run(!stop_requested());
 }
 
 void run_worker() {
+  send_greeting();
   for (Workload workload : WORKLOAD_ORDER) phases_of(workload).worker_share();
 }
 
@@ -60,6 +82,7 @@ int main(int argc, char* argv[]) {
   MPI_Comm_size(MPI_COMM_WORLD, &nproc);
   MPI_Comm_rank(MPI_COMM_WORLD, &iproc);
   MPI_Get_processor_name(proc_name, &nameLength);
+  begin_collecting(MPI_Wtime());
 
   // Every per-rank table holds MAX_RANKS entries: a larger job is refused
   // before any of them is touched.
@@ -77,12 +100,18 @@ int main(int argc, char* argv[]) {
     run_worker();
 
   test_hook_peak_memory();
+  // A worker that was given up cannot come to the end with the others; the
+  // report is saved by now, and the job ends here.
+  if (iproc == 0 && (workers_lost() || stop_requested())) MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
   // No rank leaves before rank 0 has written the whole report. A worker that
   // failed a measurement ends with a non-zero status, and some launchers end
-  // the whole job at once when a rank does (srun --kill-on-bad-exit, which a
-  // job needs so that a dead rank does not leave rank 0 waiting); MPI_Finalize
-  // holds the ranks back under mpirun, but not under every launcher.
-  MPI_Barrier(MPI_COMM_WORLD);
+  // the whole job at once when a rank does (srun --kill-on-bad-exit);
+  // MPI_Finalize holds the ranks back under mpirun, but not under every
+  // launcher.
+  if (iproc == 0)
+    wait_for_all();
+  else
+    finish_reports_and_wait_for_all();
   MPI_Finalize();
   return run_failed() ? EXIT_FAILED_MEASUREMENT : 0;
 }

@@ -1,15 +1,44 @@
-// The result messages: after each measurement a worker sends rank 0 four
-// messages (its figure table, its seconds table, its processor name, its rank
-// table), all with tag 0. Rank 0 receives them from one named source at a
-// time, so matching rests on the order of sends alone.
+// The result reports: a worker tells rank 0 who it is as soon as it starts
+// (its greeting), and after each measurement sends one report with what rank
+// 0 prints of it: its rank label, its processor name, its seconds and its
+// figure. Every message has tag 0, and MPI keeps the messages of one sender
+// in order, so a worker's reports arrive greeting first, then measurement by
+// measurement; rank 0 takes them from whichever worker sends.
+//
+// A worker never waits for rank 0: each report is sent without blocking from
+// a buffer of its own, and the worker sees them all delivered at the end.
 #pragma once
 
 #include <string>
 
-// Worker: sends the first nproc entries of its figure and seconds tables,
-// its processor name and its rank table.
-void send_result_messages(const double* results, const double* spent);
+#include "../measurements.h"
+#include "../sizes.h"
 
-// Rank 0: receives worker `source`'s messages into the receive tables and
-// iprocs_temp; `name` gets exactly the characters of the name that arrived.
-void receive_result_messages(int source, double* results_temp, double* spent_temp, std::string& name);
+// What a report says. `measurement` is a MeasurementId, or GREETING.
+struct ResultReport {
+  int measurement = 0;
+  int rank_label = 0;
+  double seconds = 0.0;
+  double figure = 0.0;
+  std::string name;  // the sender's processor name, exactly as it arrived
+};
+
+inline constexpr int GREETING = -1;
+
+// Worker: says who it is, before it measures.
+void send_greeting();
+
+// Worker: sends entry [own rank] of a measurement's figure and seconds tables.
+void send_result_report(MeasurementId id, const double* results, const double* spent);
+
+// Worker: returns once every report it sent has left and every rank has come
+// to the end of the run, without holding a core while it waits.
+void finish_reports_and_wait_for_all();
+
+// Rank 0: the next report that has arrived from any worker, without waiting;
+// false when none has. `sender` is the rank it came from.
+bool take_arrived_report(int& sender, ResultReport& report);
+
+// Rank 0: returns once every rank has come to the end of the run, without
+// holding a core while it waits.
+void wait_for_all();

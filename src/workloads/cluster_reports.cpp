@@ -1,22 +1,98 @@
 #include "cluster_reports.h"
 
+#include <cmath>
+#include <cstdio>
+
+#include "../cluster/answers.h"
 #include "../cluster/exchange.h"
+#include "../cluster/quiet_wait.h"
 #include "../cluster/statistics.h"
+#include "../failures.h"
 #include "../globals.h"
 #include "../rank0_output.h"
+#include "../stop_signals.h"
 #include "layouts.h"
 #include "measurement.h"
 
 namespace {
 
-// Receives every worker's result messages of one measurement in rank order,
-// adds each figure to the cluster total and prints the worker's lines before
-// the next receive; forms the per-thread average after the last.
+WorkerAnswers answers;
+
+// Files a report where rank 0 keeps that measurement's figures of the sender.
+void file_report(int sender, const ResultReport& report) {
+  if (report.measurement == GREETING) {
+    answers.greeted(sender, report.name);
+    return;
+  }
+  if (report.measurement < 0 || report.measurement >= MEASUREMENT_COUNT ||
+      !answers.reported(sender, report.measurement, MPI_Wtime()))
+    return;
+  const Measurement& m = measurement(static_cast<MeasurementId>(report.measurement));
+  m.results_temp[sender] = report.figure;
+  m.spent_temp[sender] = report.seconds;
+  m.names[sender] = report.name;
+  iprocs_temp[sender] = report.rank_label;
+}
+
+// Takes every report that has arrived; true when there was any.
+bool take_arrived_reports() {
+  bool any = false;
+  int sender = 0;
+  for (ResultReport report; take_arrived_report(sender, report); any = true) file_report(sender, report);
+  return any;
+}
+
+// Why rank 0 stopped waiting, as the no-answer line says it.
+std::string why_given_up(MeasurementId id) {
+  if (stop_requested()) return line("before the job was ended (", stop_signal_name(), ")");
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.0f", std::ceil(answers.deadline_after_start(id)));
+  return line("within ", seconds, " s of the start");
+}
+
+// Gives up every worker from `first` on that has not answered measurement
+// `id`: its figures in this and every later measurement are NaN, under the
+// name it greeted with.
+void give_up_unanswered(MeasurementId id, int first) {
+  for (int worker = first; worker < nproc; ++worker) {
+    if (answers.settled(worker, id)) continue;
+    answers.give_up(worker, id);
+    for (int later = id; later < MEASUREMENT_COUNT; ++later) {
+      const Measurement& m = measurement(static_cast<MeasurementId>(later));
+      m.results_temp[worker] = m.spent_temp[worker] = FAILED_FIGURE;
+      m.names[worker] = answers.node(worker);
+    }
+    iprocs_temp[worker] = worker;
+  }
+}
+
+// A worker's lines, after the line that gives it up when this is the
+// measurement it gave no answer in.
+void print_worker(const Measurement& m, int worker) {
+  if (answers.lost_from(worker) == m.id) {
+    const std::string given_up = no_answer_line(worker, answers.node(worker), m.name(), why_given_up(m.id));
+    write_error_line(given_up);
+    tee(ReportBlock().file_only(given_up));
+  }
+  *m.total = add_to_cluster_total(*m.total, m.results_temp[worker]);
+  tee(worker_figures(m.id, iprocs_temp[worker], m.names[worker], m.spent_temp[worker], m.results_temp[worker]));
+}
+
+// Prints every worker's figures of one measurement in rank order, each as
+// soon as it and all before it are in; a worker that has not answered by
+// the deadline, or when the job is being ended, is given up. Forms the
+// per-thread average after the last.
 void collect_from_workers(const Measurement& m) {
-  for (int worker = 1; worker < nproc; ++worker) {
-    receive_result_messages(worker, m.results_temp, m.spent_temp, m.names[worker]);
-    *m.total = add_to_cluster_total(*m.total, m.results_temp[worker]);
-    tee(worker_figures(m.id, iprocs_temp[worker], m.names[worker], m.spent_temp[worker], m.results_temp[worker]));
+  answers.rank0_done(m.id, *m.single.end);
+  QuietPoll poll;
+  for (int next = 1; next < nproc;) {
+    if (take_arrived_reports()) poll.reset();
+    for (; next < nproc && answers.settled(next, m.id); ++next) print_worker(m, next);
+    if (next == nproc) break;
+    if (stop_requested() || MPI_Wtime() > answers.deadline(m.id))
+      give_up_unanswered(m.id, next);
+    else
+      poll.pause();
   }
   *m.average = per_thread_average(*m.total, nproc);
 }
@@ -26,6 +102,10 @@ ClusterFigures cluster_figures(const Measurement& m) {
 }
 
 }  // namespace
+
+void begin_collecting(double run_start) { answers.begin(nproc, run_start); }
+
+bool workers_lost() { return answers.any_lost(); }
 
 void collection_report(Workload workload) {
   const WorkloadMeasurements ids = measurements_of(workload);

@@ -45,9 +45,15 @@ std::string low_measurements(const NodeVerdict& node) { return measurements_with
 
 std::string verdict_detail(const NodeVerdict& node) {
   if (node.verdict == Verdict::failed) {
+    // A rank that gave no answer has NaN in every later measurement: those
+    // are said once, as where it stopped answering.
     std::string keys;
-    for (int m : node.failed_in()) keys += (keys.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key);
-    return "failed in " + keys;
+    for (int m : node.failed_in())
+      if (node.no_answer_in < 0 || m < node.no_answer_in)
+        keys += (keys.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key);
+    const std::string failed = keys.empty() ? "" : "failed in " + keys;
+    if (node.no_answer_in < 0) return failed;
+    return failed + (failed.empty() ? "" : "; ") + "no answer in " + MEASUREMENTS[node.no_answer_in].name;
   }
   return "below its line, as a share of the other nodes' median, in " + low_measurements(node);
 }
@@ -150,6 +156,7 @@ json node_json(const NodeVerdict& node) {
   return {{"node", node.node},         {"ranks", node.ranks},
           {"workers", node.workers},   {"verdict", verdict_name(node.verdict)},
           {"slow_in", keys_of(node.low_in())}, {"failed_in", keys_of(node.failed_in())},
+          {"no_answer_in", node.no_answer_in < 0 ? json(nullptr) : json(MEASUREMENTS[node.no_answer_in].key)},
           {"ratios", per_measurement(node.ratios)}, {"lines", per_measurement(node.lines)}};
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "failures.h"
 #include "report_lines.h"
 #include "workloads/report_outline.h"
 
@@ -336,6 +337,28 @@ class NodeOfRank {
   std::map<int, First> first_;
 };
 
+// The line that gives up a worker, standing before that worker's lines of
+// the measurement it gave no answer in.
+std::optional<LostRank> no_answer_of(const std::string& line, const ExpectedLine& expected) {
+  const std::string start = "stelvane-mpi: rank " + std::to_string(expected.worker);
+  const std::size_t words = line.rfind(NO_ANSWER_WORDS);
+  const std::string end = NO_ANSWER_END;
+  if (line.compare(0, start.size(), start) != 0 || words == std::string::npos || line.size() < end.size() ||
+      line.compare(line.size() - end.size(), end.size(), end) != 0)
+    return std::nullopt;
+  LostRank lost{expected.worker, "", static_cast<MeasurementId>(expected.measurement), ""};
+  const std::string who = line.substr(start.size(), words - start.size());
+  if (!who.empty()) {
+    if (who.size() < 3 || who.compare(0, 2, " (") != 0 || who.back() != ')') return std::nullopt;
+    lost.node = who.substr(2, who.size() - 3);
+  }
+  const std::string rest = line.substr(words + std::char_traits<char>::length(NO_ANSWER_WORDS));
+  const std::string name = MEASUREMENTS[expected.measurement].name;
+  if (rest.compare(0, name.size() + 1, name + " ") != 0) return std::nullopt;
+  lost.why = rest.substr(name.size() + 1, rest.size() - name.size() - 1 - end.size());
+  return lost;
+}
+
 }  // namespace
 
 
@@ -402,6 +425,19 @@ ResultFile parse_result_file(std::istream& in, const std::string& source) {
     if (!more) {
       file.truncation = "the file ends after line " + std::to_string(i) + "; next expected \"" + expected.shown + "\"";
       return file;
+    }
+    if (expected.field == Field::worker_seconds && text.compare(0, 13, "stelvane-mpi:") == 0) {
+      const std::optional<LostRank> lost = no_answer_of(text, expected);
+      if (!lost || input.cut())
+        throw ParseError(where(source, i + 1) + ": expected \"" + expected.shown + "\" for rank " +
+                         std::to_string(expected.worker) + ", or the line that gives it up in " +
+                         MEASUREMENTS[expected.measurement].name + ", found \"" + shown_safely(text) + "\"");
+      file.lost.push_back(*lost);
+      if (!input.next(text)) {
+        file.truncation = "the file ends after the line that gives up rank " + std::to_string(expected.worker) +
+                          "; next expected \"" + expected.shown + "\"";
+        return file;
+      }
     }
     const bool last_and_cut = i >= head.size() && input.cut() && i + 1 < grammar.lines.size();
     if (last_and_cut && could_begin(expected, text)) {

@@ -46,11 +46,21 @@ struct RunStamp {
 // Reads the stamp out of a path whose file name the benchmark made.
 RunStamp stamp_of(const std::string& path);
 
+// A worker that rank 0 gave up waiting for: from `measurement` on its
+// figures are NaN.
+struct LostRank {
+  int rank = 0;
+  std::string node;         // empty when it never said
+  MeasurementId measurement = STREAMS;
+  std::string why;          // "within 75 s of the start", "before the job was ended (SIGTERM)"
+};
+
 struct ResultFile {
   std::string source;  // file name, or "-" for standard input
   RunStamp stamp;
   int ranks = 0;
   MeasurementFigures measurements[MEASUREMENT_COUNT];
+  std::vector<LostRank> lost;  // in the order the file names them
   bool complete = false;
   std::string truncation;  // when not complete: where the file stops
 };

@@ -205,6 +205,7 @@ class NodeJudge {
   Verdicts judge() {
     place_ranks();
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) judge_measurement(m);
+    note_lost_ranks();
     for (NodeVerdict& node : verdicts_.nodes) node.verdict = decide(node);
     order_worst_first();
     return std::move(verdicts_);
@@ -297,6 +298,16 @@ class NodeJudge {
   int workers_on(const std::string& name) const {
     const auto found = workers_of_.find(name);
     return found == workers_of_.end() ? 0 : found->second;
+  }
+
+  // A rank that gave no answer fails its node from that measurement on: its
+  // figures there are NaN, and the node says where it stopped answering.
+  void note_lost_ranks() {
+    for (const LostRank& lost : file_.lost) {
+      NodeVerdict& node = entry(lost.node);
+      if (node.no_answer_in < 0 || lost.measurement < node.no_answer_in) node.no_answer_in = lost.measurement;
+      node.failed[lost.measurement] = true;
+    }
   }
 
   static Verdict decide(const NodeVerdict& node) {

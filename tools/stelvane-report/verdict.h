@@ -17,7 +17,8 @@
 // median worker took less than MIN_JUDGED_SECONDS is left out: at that
 // length the scheduler decides the figure, not the node.
 //
-//   failed   a figure of one of its ranks is nan (the measurement failed);
+//   failed   a figure of one of its ranks is nan (the measurement failed, or
+//            the rank gave no answer and rank 0 gave it up);
 //   slow     low in at least SLOW_MEASUREMENTS measurements;
 //   suspect  low in one measurement;
 //   ok       otherwise, and whenever fewer than three nodes can be compared.
@@ -55,6 +56,7 @@ struct NodeVerdict {
   double lines[MEASUREMENT_COUNT];    // the ratio below which it is low; NaN when not compared
   bool low[MEASUREMENT_COUNT] = {};   // judged and below its line
   bool failed[MEASUREMENT_COUNT] = {};
+  int no_answer_in = -1;              // a rank of it gave no answer from this measurement on; -1: none
   std::vector<int> low_in() const;     // measurement indices, in report order
   std::vector<int> failed_in() const;
   double worst_ratio(const bool judged[MEASUREMENT_COUNT]) const;  // lowest judged ratio, NaN when none

@@ -1,0 +1,35 @@
+#include "answers.h"
+
+#include <algorithm>
+
+#include "../sizes.h"
+
+void WorkerAnswers::begin(int ranks, double start) {
+  start_ = start;
+  answered_.assign(ranks, 0);
+  lost_from_.assign(ranks, MEASUREMENT_COUNT);
+  node_.assign(ranks, std::string());
+}
+
+void WorkerAnswers::greeted(int rank, const std::string& node) { node_[rank] = node; }
+
+bool WorkerAnswers::reported(int rank, int id, double now) {
+  if (lost_from_[rank] != MEASUREMENT_COUNT || answered_[rank] != id) return false;
+  ++answered_[rank];
+  rank0_done(id, now);
+  return true;
+}
+
+void WorkerAnswers::rank0_done(int id, double at) {
+  latest_answer_[id] = std::max(latest_answer_[id], at - start_);
+}
+
+double WorkerAnswers::deadline_after_start(int id) const {
+  return ANSWER_FACTOR * latest_answer_[id] + ANSWER_MARGIN_SECONDS;
+}
+
+double WorkerAnswers::deadline(int id) const { return start_ + deadline_after_start(id); }
+
+bool WorkerAnswers::any_lost() const {
+  return std::any_of(lost_from_.begin(), lost_from_.end(), [](int from) { return from != MEASUREMENT_COUNT; });
+}
