@@ -71,6 +71,7 @@ void run_rank_zero() {
 }
 
 void run_worker() {
+  ignore_warning_signal();
   send_greeting();
   for (Workload workload : WORKLOAD_ORDER) phases_of(workload).worker_share();
 }
@@ -101,8 +102,13 @@ int main(int argc, char* argv[]) {
 
   test_hook_peak_memory();
   // A worker that was given up cannot come to the end with the others; the
-  // report is saved by now, and the job ends here.
-  if (iproc == 0 && (workers_lost() || stop_requested())) MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
+  // report is saved by now, and the job ends here. MPI_Abort ends every rank
+  // under most launchers; where the launcher lets ranks run on after one
+  // ends (mpirun --enable-recovery), the workers end on rank 0's word.
+  if (iproc == 0 && (workers_lost() || stop_requested())) {
+    tell_run_is_over(answering_workers());
+    MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
+  }
   // No rank leaves before rank 0 has written the whole report. A worker that
   // failed a measurement ends with a non-zero status, and some launchers end
   // the whole job at once when a rank does (srun --kill-on-bad-exit);
@@ -110,8 +116,8 @@ int main(int argc, char* argv[]) {
   // launcher.
   if (iproc == 0)
     wait_for_all();
-  else
-    finish_reports_and_wait_for_all();
+  else if (!finish_reports_and_wait_for_all())
+    MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
   MPI_Finalize();
   return run_failed() ? EXIT_FAILED_MEASUREMENT : 0;
 }

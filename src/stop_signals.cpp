@@ -20,6 +20,8 @@ void catch_stop_signals() {
   for (int signal_number : {SIGTERM, SIGINT, SIGUSR1}) sigaction(signal_number, &action, nullptr);
 }
 
+void ignore_warning_signal() { std::signal(SIGUSR1, SIG_IGN); }
+
 bool stop_requested() { return caught_signal != 0; }
 
 const char* stop_signal_name() {

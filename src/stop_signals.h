@@ -8,6 +8,10 @@
 // Rank 0: from here on the signals above only set the flag.
 void catch_stop_signals();
 
+// A worker: SIGUSR1 is only a warning (Slurm's, or MPICH's notice that
+// another rank failed) and must not end it; rank 0 decides.
+void ignore_warning_signal();
+
 // Whether one of them has arrived, and which (for the lines that say so).
 bool stop_requested();
 const char* stop_signal_name();

@@ -36,6 +36,9 @@ void send_report(int measurement, double seconds, double figure) {
   ++sends_started;
 }
 
+// Rank 0's word to a worker that the run is over without the others.
+constexpr int RUN_OVER_TAG = 1;
+
 // Rank 0's one posted receive, from any worker.
 char receive_buffer[MESSAGE_BYTES];
 MPI_Request receive_request = MPI_REQUEST_NULL;
@@ -44,6 +47,21 @@ void wait_for_all_ranks() {
   MPI_Request barrier;
   MPI_Ibarrier(MPI_COMM_WORLD, &barrier);
   wait_quietly(barrier);
+}
+
+// A worker's wait at the end: for every rank, or for rank 0's word that the
+// run is over without them. Returns whether every rank came.
+bool wait_for_all_ranks_or_word() {
+  MPI_Request waits[2];
+  MPI_Ibarrier(MPI_COMM_WORLD, &waits[0]);
+  MPI_Irecv(nullptr, 0, MPI_BYTE, 0, RUN_OVER_TAG, MPI_COMM_WORLD, &waits[1]);
+  QuietPoll poll;
+  int which = MPI_UNDEFINED;
+  for (int done = 0; MPI_Testany(2, waits, &which, &done, MPI_STATUS_IGNORE), !done;) poll.pause();
+  if (which == 1) return false;
+  MPI_Cancel(&waits[1]);
+  MPI_Wait(&waits[1], MPI_STATUS_IGNORE);
+  return true;
 }
 
 }  // namespace
@@ -57,9 +75,9 @@ void send_result_report(MeasurementId id, const double* results, const double* s
   send_report(id, spent[iproc], results[iproc]);
 }
 
-void finish_reports_and_wait_for_all() {
+bool finish_reports_and_wait_for_all() {
   wait_all_quietly(sends_started, send_requests);
-  wait_for_all_ranks();
+  return wait_for_all_ranks_or_word();
 }
 
 bool take_arrived_report(int& sender, ResultReport& report) {
@@ -87,4 +105,11 @@ void wait_for_all() {
     MPI_Wait(&receive_request, MPI_STATUS_IGNORE);
   }
   wait_for_all_ranks();
+}
+
+void tell_run_is_over(const std::vector<int>& workers) {
+  std::vector<MPI_Request> sends(workers.size());
+  for (std::size_t i = 0; i < workers.size(); ++i)
+    MPI_Isend(nullptr, 0, MPI_BYTE, workers[i], RUN_OVER_TAG, MPI_COMM_WORLD, &sends[i]);
+  wait_all_quietly(static_cast<int>(sends.size()), sends.data());
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "../measurements.h"
 #include "../sizes.h"
@@ -32,8 +33,9 @@ void send_greeting();
 void send_result_report(MeasurementId id, const double* results, const double* spent);
 
 // Worker: returns once every report it sent has left and every rank has come
-// to the end of the run, without holding a core while it waits.
-void finish_reports_and_wait_for_all();
+// to the end of the run, without holding a core while it waits; false when
+// rank 0 said instead that the run is over without the others.
+bool finish_reports_and_wait_for_all();
 
 // Rank 0: the next report that has arrived from any worker, without waiting;
 // false when none has. `sender` is the rank it came from.
@@ -42,3 +44,7 @@ bool take_arrived_report(int& sender, ResultReport& report);
 // Rank 0: returns once every rank has come to the end of the run, without
 // holding a core while it waits.
 void wait_for_all();
+
+// Rank 0: tells the workers in `workers` that the run is over without the
+// others (some cannot come to the end), and returns once it has been said.
+void tell_run_is_over(const std::vector<int>& workers);

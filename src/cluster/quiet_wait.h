@@ -6,22 +6,25 @@
 
 #include <mpi.h>
 
-#include <chrono>
-#include <thread>
+#include <ctime>
 
-// Sleeps between polls: from 1 ms, doubling, to at most 50 ms.
+// Sleeps between polls: from 1 ms, doubling, to at most 64 ms. A signal
+// ends the sleep at once (nanosleep is never restarted), so rank 0 sees a
+// launcher's SIGTERM within microseconds, not at the next poll: some
+// launchers follow it with SIGKILL a few milliseconds later.
 class QuietPoll {
  public:
   void pause() {
-    std::this_thread::sleep_for(pause_);
-    if (pause_ < MAX_PAUSE) pause_ *= 2;
+    const timespec pause = {0, pause_ms_ * 1000000L};
+    nanosleep(&pause, nullptr);
+    if (pause_ms_ < MAX_PAUSE_MS) pause_ms_ *= 2;
   }
-  void reset() { pause_ = MIN_PAUSE; }
+  void reset() { pause_ms_ = MIN_PAUSE_MS; }
 
  private:
-  static constexpr std::chrono::milliseconds MIN_PAUSE{1};
-  static constexpr std::chrono::milliseconds MAX_PAUSE{50};
-  std::chrono::milliseconds pause_ = MIN_PAUSE;
+  static constexpr long MIN_PAUSE_MS = 1;
+  static constexpr long MAX_PAUSE_MS = 64;
+  long pause_ms_ = MIN_PAUSE_MS;
 };
 
 // Returns once `request` has completed.

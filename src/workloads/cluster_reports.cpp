@@ -107,6 +107,13 @@ void begin_collecting(double run_start) { answers.begin(nproc, run_start); }
 
 bool workers_lost() { return answers.any_lost(); }
 
+std::vector<int> answering_workers() {
+  std::vector<int> answering;
+  for (int worker = 1; worker < nproc; ++worker)
+    if (answers.lost_from(worker) == MEASUREMENT_COUNT) answering.push_back(worker);
+  return answering;
+}
+
 void collection_report(Workload workload) {
   const WorkloadMeasurements ids = measurements_of(workload);
   tee(collection_heading(workload));

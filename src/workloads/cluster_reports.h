@@ -5,6 +5,8 @@
 // others' figures.
 #pragma once
 
+#include <vector>
+
 #include "../measurements.h"
 
 // Before anything is measured: the run's start on rank 0's clock.
@@ -12,5 +14,6 @@ void begin_collecting(double run_start);
 
 void collection_report(Workload workload);
 
-// Whether rank 0 gave up any worker.
+// Whether rank 0 gave up any worker, and the workers it did not give up.
 bool workers_lost();
+std::vector<int> answering_workers();
