@@ -57,6 +57,7 @@ void skip_single_phase(Workload workload) {
 
 void run_rank_zero() {
   catch_stop_signals();
+  take_greetings();
   open_result_file_and_write_banner();
   tee(single_thread_notice());
   for (Workload workload : WORKLOAD_ORDER)
@@ -83,7 +84,6 @@ int main(int argc, char* argv[]) {
   MPI_Comm_size(MPI_COMM_WORLD, &nproc);
   MPI_Comm_rank(MPI_COMM_WORLD, &iproc);
   MPI_Get_processor_name(proc_name, &nameLength);
-  begin_collecting(MPI_Wtime());
 
   // Every per-rank table holds MAX_RANKS entries: a larger job is refused
   // before any of them is touched.
@@ -101,10 +101,12 @@ int main(int argc, char* argv[]) {
     run_worker();
 
   test_hook_peak_memory();
-  // A worker that was given up cannot come to the end with the others; the
-  // report is saved by now, and the job ends here. MPI_Abort ends every rank
-  // under most launchers; where the launcher lets ranks run on after one
-  // ends (mpirun --enable-recovery), the workers end on rank 0's word.
+  // The report is saved by now. When the launcher is ending the job, rank 0
+  // ends as it was told. A worker that was given up cannot come to the end
+  // with the others, so rank 0 ends the job: MPI_Abort ends every rank under
+  // most launchers; where the launcher lets ranks run on after one ends
+  // (hydra -disable-auto-cleanup), the workers end on rank 0's word.
+  if (iproc == 0 && job_being_ended()) end_by_stop_signal();
   if (iproc == 0 && (workers_lost() || stop_requested())) {
     tell_run_is_over(answering_workers());
     MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);

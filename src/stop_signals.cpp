@@ -1,6 +1,7 @@
 #include "stop_signals.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <initializer_list>
 
 namespace {
@@ -23,6 +24,15 @@ void catch_stop_signals() {
 void ignore_warning_signal() { std::signal(SIGUSR1, SIG_IGN); }
 
 bool stop_requested() { return caught_signal != 0; }
+
+bool job_being_ended() { return caught_signal == SIGTERM || caught_signal == SIGINT; }
+
+void end_by_stop_signal() {
+  const int signal_number = caught_signal;
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+  std::_Exit(128 + signal_number);  // only if the signal is blocked
+}
 
 const char* stop_signal_name() {
   switch (caught_signal) {

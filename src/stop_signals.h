@@ -15,3 +15,13 @@ void ignore_warning_signal();
 // Whether one of them has arrived, and which (for the lines that say so).
 bool stop_requested();
 const char* stop_signal_name();
+
+// Whether it was one by which the launcher is ending the whole job
+// (SIGTERM, SIGINT) rather than a warning (SIGUSR1).
+bool job_being_ended();
+
+// Ends this process by the signal that arrived, as the launcher meant it to
+// end: a launcher that is ending the job waits for exactly that, and takes
+// an MPI_Abort instead for a new end to wait for, one that a node it can no
+// longer reach never reports.
+[[noreturn]] void end_by_stop_signal();

@@ -4,14 +4,17 @@
 
 #include "../sizes.h"
 
-void WorkerAnswers::begin(int ranks, double start) {
-  start_ = start;
+void WorkerAnswers::begin(int ranks) {
+  greetings_ = 0;
   answered_.assign(ranks, 0);
   lost_from_.assign(ranks, MEASUREMENT_COUNT);
   node_.assign(ranks, std::string());
 }
 
-void WorkerAnswers::greeted(int rank, const std::string& node) { node_[rank] = node; }
+void WorkerAnswers::greeted(int rank, const std::string& node) {
+  node_[rank] = node;
+  ++greetings_;
+}
 
 bool WorkerAnswers::reported(int rank, int id, double now) {
   if (lost_from_[rank] != MEASUREMENT_COUNT || answered_[rank] != id) return false;

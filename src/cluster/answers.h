@@ -15,11 +15,15 @@
 
 class WorkerAnswers {
  public:
-  // A job of `ranks` ranks, started at `start` seconds.
-  void begin(int ranks, double start);
+  // A job of `ranks` ranks.
+  void begin(int ranks);
+
+  // The ranks began to measure at `start` seconds: answers count from here.
+  void start_clock(double start) { start_ = start; }
 
   // A worker's greeting: the node it runs on.
   void greeted(int rank, const std::string& node);
+  int greetings() const { return greetings_; }
 
   // A report of measurement `id` from `rank`, arrived at `now`. False when
   // it is not to be used: the rank was given up, or it is not the report
@@ -47,6 +51,7 @@ class WorkerAnswers {
 
  private:
   double start_ = 0.0;
+  int greetings_ = 0;
   double latest_answer_[MEASUREMENT_COUNT] = {};  // from the start
   std::vector<int> answered_;                     // reports taken, per rank
   std::vector<int> lost_from_;

@@ -69,6 +69,7 @@ bool wait_for_all_ranks_or_word() {
 void send_greeting() {
   iprocs[iproc] = iproc;
   send_report(GREETING, 0.0, 0.0);
+  wait_quietly(send_requests[0]);
 }
 
 void send_result_report(MeasurementId id, const double* results, const double* spent) {

@@ -26,7 +26,9 @@ struct ResultReport {
 
 inline constexpr int GREETING = -1;
 
-// Worker: says who it is, before it measures.
+// Worker: says who it is, and returns once the greeting has left, so that
+// rank 0 knows its node even if it is lost in its first measurement (over
+// TCP a message leaves only once rank 0 has taken the connection).
 void send_greeting();
 
 // Worker: sends entry [own rank] of a measurement's figure and seconds tables.

@@ -103,7 +103,17 @@ ClusterFigures cluster_figures(const Measurement& m) {
 
 }  // namespace
 
-void begin_collecting(double run_start) { answers.begin(nproc, run_start); }
+void take_greetings() {
+  answers.begin(nproc);
+  const double until = MPI_Wtime() + ANSWER_MARGIN_SECONDS;
+  QuietPoll poll;
+  while (answers.greetings() < nproc - 1 && !stop_requested() && MPI_Wtime() < until)
+    if (take_arrived_reports())
+      poll.reset();
+    else
+      poll.pause();
+  answers.start_clock(MPI_Wtime());
+}
 
 bool workers_lost() { return answers.any_lost(); }
 

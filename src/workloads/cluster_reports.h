@@ -9,8 +9,11 @@
 
 #include "../measurements.h"
 
-// Before anything is measured: the run's start on rank 0's clock.
-void begin_collecting(double run_start);
+// Rank 0, before it measures: takes every worker's greeting, or as many as
+// come within the margin for late starters, so that a worker lost later is
+// named with its node. The workers begin to measure as their greetings
+// leave, so the time by which each must answer counts from here.
+void take_greetings();
 
 void collection_report(Workload workload);
 
