@@ -18,6 +18,7 @@ from harness import (BIN_DIR, FILL, KEYS, MPI, TESTSIZE, TEST_SIZES, Job, check_
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 VIRTUAL_CLUSTER = os.path.join(SOURCE, "scripts", "virtual-cluster")
+EIO_FS = os.path.join(SOURCE, "tests", "e2e", "eio_fs.py")
 SCALE = os.path.join(BIN_DIR, "stelvane-mpi-scale")
 SCALE_SIZES = {"cycles": 32, "bytes": 4096, "max_ranks": 4096}
 
@@ -301,21 +302,20 @@ class VirtualCluster(unittest.TestCase):
     HELD = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "1000",
             "STELVANE_TEST_DELAY_FLAG": "/dev/shm/held"}
 
-    def lose_node3(self, command, fault, bound, wait_for_answers=True):
+    def lose_node3(self, command, fault, bound):
         """Starts `command`, does `fault` (given rank 2's PIDs) once rank 2 has
         answered its first measurement, and returns the job (within `bound`
         seconds) and the seconds from its start to its end."""
         cluster("exec", "node3", "rm", "-f", "/dev/shm/held")
         started = time.time()
         process = self.start(command, self.HELD)
-        pids = self.wait_for_process("node3", "stelvane-mpi-testsize", process)
         deadline = time.time() + 30
         while cluster("exec", "node3", "test", "-e", "/dev/shm/held", check=False).returncode != 0:
+            self.assertIsNone(process.poll(), "the job ended before rank 2 began to measure")
             self.assertLess(time.time(), deadline, "rank 2 never began to measure")
             time.sleep(0.05)
-        if wait_for_answers:
-            time.sleep(1.5)  # streams answered; rank 2 is in a later measurement
-        fault(pids)
+        time.sleep(1.5)  # streams answered; rank 2 is in a later measurement
+        fault(self.wait_for_process("node3", "stelvane-mpi-testsize", process))
         job = self.finish(process, bound)
         return job, time.time() - started
 
@@ -359,6 +359,7 @@ class VirtualCluster(unittest.TestCase):
             time.sleep(0.2)
 
     def test_a_stopped_rank_is_given_up_and_the_job_ends(self):
+        # The rank alone stops, as a process stuck in a hung call would.
         # No time limit: the program's own rule ends the job.
         job, elapsed = self.lose_node3(self.mpirun(4, forward=list(self.HELD)), self.stop, 120)
         self.check_lost_node3(job, elapsed)
@@ -372,15 +373,17 @@ class VirtualCluster(unittest.TestCase):
 
     def test_a_killed_worker(self):
         # srun lets the others run on, and the rule gives the dead rank up.
+        self.addCleanup(self.resume, "node3")
         job, elapsed = self.lose_node3(self.srun4(), self.kill, 120)
         self.check_lost_node3(job, elapsed)
         if MPI == "mpich":
-            # hydra, told not to clean up, tells the others with SIGUSR1.
+            # hydra, told not to clean up, lets the others run on too (and
+            # may tell them with SIGUSR1, on which rank 0 saves at once).
             self.clean_scratch()
             command = self.mpirun(4)
             command.insert(command.index("-n"), "-disable-auto-cleanup")
             job, _ = self.lose_node3(command, self.kill, 60)
-            self.check_lost_node3(job, why="before the job was ended (SIGUSR1)")
+            self.check_lost_node3(job)
 
     def test_a_time_limit_shorter_than_the_rule(self):
         # The launchers' own limits kill without a word (mpirun --timeout,
@@ -398,6 +401,34 @@ class VirtualCluster(unittest.TestCase):
         self.addCleanup(self.resume, "node3")
         job, _ = self.lose_node3(self.srun4("--job-name=stelvane-lost"), frozen_and_cancelled, 60)
         self.check_lost_node3(job, why="before the job was ended (SIGTERM)")
+
+    def test_a_rank_stuck_on_a_disk_that_stops_answering(self):
+        # node3's scratch behind a file system that never answers: rank 2
+        # waits in the kernel, where no signal reaches it. Rank 0 saves and
+        # the job ends; the stuck process stays until the disk lets go.
+        cluster("exec", "node3", "mkdir", "-p", "/dev/shm/under")
+        disk = subprocess.Popen([VIRTUAL_CLUSTER, "exec", "node3", "/usr/bin/python3", EIO_FS, "/dev/shm/under", SCRATCH,
+                                 "hang"], env=dict(os.environ, **CLUSTER_ENV), start_new_session=True)
+        self.addCleanup(self.release_disk, disk)
+        deadline = time.time() + 30
+        while "fuse" not in cluster("exec", "node3", "cat", "/proc/mounts").stdout:
+            self.assertLess(time.time(), deadline, "the hung disk was never mounted")
+            time.sleep(0.1)
+        started = time.time()
+        job = self.launch(self.mpirun(4))
+        elapsed = time.time() - started
+        [stuck] = processes_in({state("netns.node3")}, "stelvane-mpi-testsize")
+        with open("/proc/%d/stat" % stuck) as f:
+            self.assertEqual(f.read().rsplit(")", 1)[1].split()[0], "D")
+        self.release_disk(disk)
+        self.check_lost_node3(job, elapsed)
+
+    def release_disk(self, disk):
+        """The hung disk's process ends, which fails every request it holds."""
+        for pid in processes_in({state("netns.node3")}, "python3"):
+            os.kill(pid, signal.SIGKILL)
+        disk.wait(30)
+        cluster("exec", "node3", "umount", "-l", SCRATCH, check=False)
 
     def test_a_node_whose_network_goes_away(self):
         self.addCleanup(cluster, "link", "node3", "up")
@@ -422,10 +453,13 @@ class VirtualCluster(unittest.TestCase):
         cluster("freeze", "node3", "on")
 
     def resume(self, node):
-        """Brings a node that Slurm took for dead back into service."""
+        """Brings a node that Slurm took for dead back into service, and
+        waits until no job step is left anywhere, so that the next job starts
+        at once."""
         cluster("freeze", node, "off")
         deadline = time.time() + 60
-        while "idle" not in cluster("exec", "head", "sinfo", "-h", "-n", node, "-o", "%T", check=False).stdout:
+        while cluster("exec", "head", "sinfo", "-h", "-n", node, "-o", "%T", check=False).stdout.strip() != "idle" or \
+                cluster("exec", "head", "squeue", "-h", check=False).stdout.strip():
             cluster("exec", "head", "scontrol", "update", "nodename=" + node, "state=resume", check=False)
             self.assertLess(time.time(), deadline, node + " did not come back")
             time.sleep(1)

@@ -4,10 +4,15 @@ gets EIO, as a failing sector would give. Runs in the foreground with direct
 I/O, so every write and read of the program reaches it.
 
     /usr/bin/python3 eio_fs.py BACKING MOUNTPOINT LIMIT
+
+With LIMIT "hang" it fails as a disk that stops answering: every request
+but those on its root never returns, and a process that makes one waits in
+the kernel, where no signal reaches it, until this process ends.
 """
 import errno
 import os
 import sys
+import threading
 
 from fusepy import FUSE, FuseOSError, Operations
 
@@ -68,6 +73,14 @@ class FailingDisk(Operations):
         os.utime(self._path(path), times)
 
 
+class HungDisk(FailingDisk):
+    def __call__(self, operation, path, *args):
+        if path != "/":
+            threading.Event().wait()
+        return super().__call__(operation, path, *args)
+
+
 if __name__ == "__main__":
-    backing, mountpoint, limit = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    FUSE(FailingDisk(backing, limit), mountpoint, foreground=True, nothreads=True, direct_io=True)
+    backing, mountpoint, limit = sys.argv[1], sys.argv[2], sys.argv[3]
+    disk = HungDisk(backing, 0) if limit == "hang" else FailingDisk(backing, int(limit))
+    FUSE(disk, mountpoint, foreground=True, nothreads=True, direct_io=True)
