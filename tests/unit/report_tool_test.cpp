@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "drain.h"
+#include "failures.h"
+#include "workloads/report_outline.h"
 #include "result_reader.h"
 #include "verdict.h"
 
@@ -152,6 +154,66 @@ TEST(NodeVerdict, FailedRanksAndTooFewNodes) {
   EXPECT_EQ(failed.verdicts(), (Named{{"n3", "failed"}, {"n4", "slow"}}));
   // Two nodes: one may be half the other, but nothing says which is wrong.
   EXPECT_EQ(FakeRun({"n1", "n2"}, 1).figure("n2", STREAMS, 10).figure("n2", DESCRIPTORS, 10).verdicts(), Named{});
+}
+
+// A 3-rank report with the line that gives rank 2 up before its lines of
+// `lost_in` (and NaN for it from there on), as the benchmark writes it.
+std::string report_with_lost_rank(const std::string& given_up_line, MeasurementId lost_in) {
+  ReportFigures figures;
+  figures.ranks = 3;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    figures.single_seconds[m] = figures.single_rate[m] = 1;
+    figures.workers[m] = {{1, "n2", 1, 1}, {2, "n(3)", m < lost_in ? 1 : NAN, m < lost_in ? 1 : NAN}};
+  }
+  std::ostringstream text;
+  for_each_block(3, [&](const OutlineBlock& block) {
+    if (block.kind == BlockKind::worker_figures && block.worker == 2 && block.measurement == lost_in)
+      text << given_up_line << "\n";
+    for (const std::string& line : report_block(block, figures).file) text << line << "\n";
+  });
+  return text.str();
+}
+
+TEST(ResultReader, TheLineThatGivesUpAWorker) {
+  // A node name may hold parentheses and the line's own words.
+  const std::string hostile = "n(3): no answer in x";
+  std::istringstream in(report_with_lost_rank(
+      no_answer_line(2, hostile, MEASUREMENTS[BYTEWISE_READ].name, "within 75 s of the start"), BYTEWISE_READ));
+  const ResultFile file = parse_result_file(in, "lost");
+  ASSERT_TRUE(file.complete);
+  ASSERT_EQ(file.lost.size(), 1u);
+  EXPECT_EQ(file.lost[0].rank, 2);
+  EXPECT_EQ(file.lost[0].node, hostile);
+  EXPECT_EQ(file.lost[0].measurement, BYTEWISE_READ);
+  EXPECT_EQ(file.lost[0].why, "within 75 s of the start");
+  // A node that never said which it is.
+  std::istringstream unknown(report_with_lost_rank(no_answer_line(2, "", MEASUREMENTS[STREAMS].name, "x"), STREAMS));
+  EXPECT_EQ(parse_result_file(unknown, "lost").lost.at(0).node, "");
+  // The line for another rank or another measurement than the lines it stands before.
+  for (const std::string& wrong : {no_answer_line(1, "n2", MEASUREMENTS[STREAMS].name, "x"),
+                                   no_answer_line(2, "n(3)", MEASUREMENTS[DESCRIPTORS].name, "x")}) {
+    std::istringstream in_wrong(report_with_lost_rank(wrong, STREAMS));
+    EXPECT_THROW(parse_result_file(in_wrong, "lost"), ParseError) << wrong;
+  }
+  // Cut right after it: truncated, with what came before.
+  const std::string whole = report_with_lost_rank(no_answer_line(2, "n3", MEASUREMENTS[STREAMS].name, "x"), STREAMS);
+  std::istringstream cut(whole.substr(0, whole.find("its figures from here on are nan\n") + 33));
+  const ResultFile truncated = parse_result_file(cut, "lost");
+  EXPECT_FALSE(truncated.complete);
+  EXPECT_EQ(truncated.lost.size(), 1u);
+}
+
+TEST(NodeVerdict, ALostRankFailsItsNodeAlone) {
+  FakeRun run(FOUR, 2);
+  run.figure("n4", STREAMS, 10).figure("n4", DESCRIPTORS, 10);
+  const Named before = run.verdicts();
+  for (int m = BYTEWISE_WRITE; m < MEASUREMENT_COUNT; ++m) run.rank_figure(2, m, NAN);
+  run.file.lost.push_back({2, "n3", BYTEWISE_WRITE, "within 75 s of the start"});
+  Named after = before;
+  after["n3"] = "failed";
+  EXPECT_EQ(run.verdicts(), after);
+  const Verdicts verdicts = judge_nodes(run.file);
+  EXPECT_EQ(verdicts.of("n3")->no_answer_in, BYTEWISE_WRITE);
 }
 
 TEST(ReportNumbers, OnlyTheStreamDefaultFormat) {

@@ -32,7 +32,7 @@ std::string description() {
          ". Measurements whose median worker took less than " +
          figure_text(MIN_JUDGED_SECONDS) + " s are left out. A node is slow when low in at least " +
          std::to_string(SLOW_MEASUREMENTS) + " measurements, suspect when low in one, failed when a figure of one of "
-         "its ranks is nan. With fewer than " + std::to_string(MIN_COMPARED_NODES) +
+         "its ranks is nan (a measurement failed, or the rank gave no answer and the benchmark gave it up). With fewer than " + std::to_string(MIN_COMPARED_NODES) +
          " nodes nothing is judged slow.\n\n"
          "Exit status: 0 all files read; 1 a file could not be read or is no result file; 2 usage error; "
          "3 a file stops part way (its contents are still shown).";

@@ -160,6 +160,15 @@ json node_json(const NodeVerdict& node) {
           {"ratios", per_measurement(node.ratios)}, {"lines", per_measurement(node.lines)}};
 }
 
+// The workers the benchmark gave up, as their lines say.
+json no_answer_json(const ResultFile& file) {
+  json lost = json::array();
+  for (const LostRank& rank : file.lost)
+    lost.push_back({{"rank", rank.rank}, {"node", rank.node.empty() ? json(nullptr) : json(rank.node)},
+                    {"measurement", MEASUREMENTS[rank.measurement].key}, {"why", rank.why}});
+  return lost;
+}
+
 json measurement_json(int index, const MeasurementFigures& m, const Verdicts& verdicts) {
   const WorkerSpread spread = spread_of(m);
   json workers = json::array(), slow_ranks = json::array(), failed_ranks = json::array();
@@ -208,6 +217,7 @@ json file_json(const ResultFile& file) {
           {"drain_host_list", drain_host_list(verdicts)},
           {"suspect_nodes", verdicts.named(Verdict::suspect)},
           {"failed_nodes", verdicts.named(Verdict::failed)},
+          {"no_answer", no_answer_json(file)},
           {"nodes", nodes},
           {"measurements", measurements}};
 }
