@@ -251,7 +251,15 @@ struct CsvRow {
   int measurement;
   double seconds = NO_FIGURE, figure = NO_FIGURE, ratio = NO_FIGURE;
   bool low = false, failed = false;
+  bool no_answer = false;  // given up by rank 0 in this measurement or before
 };
+
+// The measurement a worker was given up in, or MEASUREMENT_COUNT.
+int lost_from(const ResultFile& file, int rank) {
+  for (const LostRank& lost : file.lost)
+    if (lost.rank == rank) return lost.measurement;
+  return MEASUREMENT_COUNT;
+}
 
 void csv_row(std::ostream& out, const ResultFile& file, const CsvRow& row) {
   out << csv_field(file.source) << ',' << file.stamp.time_stamp << ',' << csv_field(file.stamp.time_zone) << ','
@@ -259,21 +267,22 @@ void csv_row(std::ostream& out, const ResultFile& file, const CsvRow& row) {
       << ',' << row.role << ',' << row.rank << ',' << MEASUREMENTS[row.measurement].key << ','
       << MEASUREMENTS[row.measurement].unit << ',' << figure_text(row.seconds) << ',' << figure_text(row.figure)
       << ',' << ratio_text(row.ratio) << ',' << (row.low ? "yes" : "no") << ',' << (row.failed ? "yes" : "no")
-      << "\n";
+      << ',' << (row.no_answer ? "yes" : "no") << "\n";
 }
 
 }  // namespace
 
 void write_csv(std::ostream& out, const std::vector<ResultFile>& files) {
   out << "file,time_stamp,time_zone,rank0_node,ranks,node,verdict,role,rank,measurement,unit,seconds,figure,"
-         "ratio,low,failed\n";
+         "ratio,low,failed,no_answer\n";
   for (const ResultFile& file : files) {
     const Verdicts verdicts = judge_nodes(file);
     // The verdicts first: one row per node and measurement, worst nodes first.
     for (const NodeVerdict& node : verdicts.nodes)
       for (int m = 0; m < MEASUREMENT_COUNT; ++m)
         csv_row(out, file, {node.node, verdict_name(node.verdict), "node", "", m, NO_FIGURE, NO_FIGURE,
-                            node.ratios[m], node.low[m], node.failed[m]});
+                            node.ratios[m], node.low[m], node.failed[m],
+                            node.no_answer_in >= 0 && m >= node.no_answer_in});
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
       const MeasurementFigures& figures = file.measurements[m];
       const bool rank0_failed = !std::isnan(figures.rank0_seconds) && std::isnan(figures.rank0_figure);
@@ -284,7 +293,7 @@ void write_csv(std::ostream& out, const std::vector<ResultFile>& files) {
         const NodeVerdict* node = verdicts.of(worker.node);
         csv_row(out, file, {worker.node, node ? verdict_name(node->verdict) : "", "worker", std::to_string(worker.rank),
                             m, worker.seconds, worker.figure, NO_FIGURE, verdicts.slow_in(worker, m),
-                            std::isnan(worker.figure)});
+                            std::isnan(worker.figure), m >= lost_from(file, worker.rank)});
       }
     }
   }
