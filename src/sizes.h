@@ -52,12 +52,15 @@ inline constexpr int RESULT_NAME_BYTES = 1024;
 inline constexpr int RESULT_PATH_BYTES = 2048;
 
 // How long rank 0 waits for a worker's report of a measurement: until
-// ANSWER_FACTOR times the latest time, counted from the start of the run, at
-// which any rank (rank 0 included) had that measurement done, plus
-// ANSWER_MARGIN_SECONDS for ranks that start late. A node 20 times slower than
+// ANSWER_FACTOR times the latest time, counted from when the ranks began to
+// measure, at which any rank (rank 0 included) had that measurement done,
+// plus ANSWER_MARGIN_SECONDS for ranks that start late. A node 20 times slower than
 // its peers is still measured; a node that stops answering is given up.
+#ifndef STELVANE_ANSWER_FACTOR
+#define STELVANE_ANSWER_FACTOR 30
+#endif
 #ifndef STELVANE_ANSWER_MARGIN_SECONDS
 #define STELVANE_ANSWER_MARGIN_SECONDS 60
 #endif
-inline constexpr double ANSWER_FACTOR = 30.0;
+inline constexpr double ANSWER_FACTOR = STELVANE_ANSWER_FACTOR;
 inline constexpr double ANSWER_MARGIN_SECONDS = STELVANE_ANSWER_MARGIN_SECONDS;
