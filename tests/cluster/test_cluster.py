@@ -375,10 +375,11 @@ class VirtualCluster(unittest.TestCase):
         job, elapsed = self.lose_node3(self.srun4(), self.freeze_node3, 120)
         self.check_lost_node3(job, elapsed)
 
-    # MPICH (built on UCX here) at times hangs in rank 0's progress once a
-    # peer is killed, under hydra -disable-auto-cleanup as under srun; a rank
-    # that dies is therefore tested under Open MPI.
-    @unittest.skipIf(MPI != "openmpi", "MPICH may hang once a peer is killed; tested under Open MPI")
+    # Under MPICH (built on UCX here) a job whose worker was killed at times
+    # outlasted this test's bound, under hydra -disable-auto-cleanup as under
+    # srun, with rank 0 waiting in the collection; until that is understood,
+    # a rank that dies is tested under Open MPI.
+    @unittest.skipIf(MPI != "openmpi", "a killed worker under MPICH at times outlasts the bound; tested under Open MPI")
     def test_a_killed_worker(self):
         # srun lets the others run on, and the rule gives the dead rank up.
         self.addCleanup(self.resume, "node3")
