@@ -48,7 +48,7 @@ class ReportTool(JobTestCase):
             self.assertEqual(csv.returncode, 0, csv.stderr)
             rows = csv.stdout.splitlines()
             self.assertEqual(rows[0], "file,time_stamp,time_zone,rank0_node,ranks,node,verdict,role,rank,measurement,"
-                                      "unit,seconds,figure,ratio,low,failed,no_answer")
+                                      "unit,seconds,figure,ratio,low,failed,no_answer,own_normal,own_line,own_low,cause")
             self.assertEqual(len(rows), 1 + 6 * ranks + 6 * ranks)  # every rank on a node of its own
             text = report(path)
             self.assertEqual(text.returncode, 0, text.stderr)

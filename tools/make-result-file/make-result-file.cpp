@@ -3,7 +3,8 @@
 // makes of thousands of ranks, and for its tests and benchmark.
 //
 //   make-result-file DIR --ranks N [--ranks-per-node K] [--seed S]
-//                    [--scale F] [--spread S] [--slow NODE=F]... [--failed NODE]...
+//                    [--scale F] [--spread S] [--fleet-spread F]
+//                    [--slow NODE=F]... [--failed NODE]...
 //                    [--time "Mon Dec  7 01:17:13 2026"] [--zone UTC]
 //
 // Nodes are named cn0000, cn0001, ...; rank r runs on node r mod nodes, as
@@ -11,7 +12,9 @@
 // typical one of this machine times a noise of up to 10 % (from the seed;
 // with --spread S, a log-normal noise whose logarithm has standard deviation
 // S, as the figures of a measured cluster scatter),
-// times --scale, times F on a --slow node; a --failed node's block
+// times --scale, times the node's own speed with --fleet-spread F (drawn
+// evenly within 1 +- F, the same in every file whatever the seed: a fleet
+// bought in stages), times F on a --slow node; a --failed node's block
 // measurements failed (nan). Prints the path of the file it wrote.
 #include <cmath>
 #include <cstdio>
@@ -38,6 +41,7 @@ struct Options {
   unsigned seed = 1;
   double scale = 1.0;
   double spread = 0.0;  // standard deviation of the noise's logarithm; 0: up to 10 %, evenly
+  double fleet_spread = 0.0;  // nodes' own speeds, within 1 +- this
   std::map<std::string, double> slow;  // node: factor
   std::map<std::string, bool> failed;
   std::string time = "Mon Dec  7 01:17:13 2026";
@@ -47,7 +51,7 @@ struct Options {
 [[noreturn]] void usage(const std::string& problem) {
   std::cerr << "make-result-file: " << problem
             << "\nusage: make-result-file DIR --ranks N [--ranks-per-node K] [--seed S] [--scale F] "
-               "[--spread S] [--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
+               "[--spread S] [--fleet-spread F] [--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
   std::exit(2);
 }
 
@@ -64,6 +68,7 @@ Options parse(int argc, char* argv[]) {
     else if (arg == "--seed") options.seed = static_cast<unsigned>(std::atoi(value().c_str()));
     else if (arg == "--scale") options.scale = std::atof(value().c_str());
     else if (arg == "--spread") options.spread = std::atof(value().c_str());
+    else if (arg == "--fleet-spread") options.fleet_spread = std::atof(value().c_str());
     else if (arg == "--time") options.time = value();
     else if (arg == "--zone") options.zone = value();
     else if (arg == "--failed") options.failed[value()] = true;
@@ -103,6 +108,12 @@ int main(int argc, char* argv[]) {
   std::lognormal_distribution<double> scattered(0.0, options.spread > 0 ? options.spread : 1.0);
   auto noise = [&](std::mt19937& source) { return options.spread > 0 ? scattered(source) : even(source); };
 
+  // Each node's own speed, from a generator of its own that no seed moves.
+  std::vector<double> own_speed(nodes, 1.0);
+  std::mt19937 fleet(20261207);
+  std::uniform_real_distribution<double> within(1.0 - options.fleet_spread, 1.0 + options.fleet_spread);
+  for (double& speed : own_speed) speed = within(fleet);
+
   ReportFigures figures;
   figures.ranks = options.ranks;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
@@ -112,7 +123,7 @@ int main(int argc, char* argv[]) {
     double total = 0.0;
     for (int rank = 1; rank < options.ranks; ++rank) {
       const std::string node = node_name(rank % nodes);
-      double rate = TYPICAL[m] * options.scale * noise(random);
+      double rate = TYPICAL[m] * options.scale * noise(random) * own_speed[rank % nodes];
       if (options.slow.count(node)) rate *= options.slow.at(node);
       const double seconds = credited(id, rank) / rate;
       if (options.failed.count(node) && (id == BLOCK_READ || id == BLOCK_WRITE)) rate = NAN;

@@ -54,12 +54,17 @@ std::string ranges(const std::vector<unsigned long>& numbers, int width) {
   return text;
 }
 
-// "stelvane-mpi: slow in streams 0.62 (line 0.78), ..." or "stelvane-mpi:
+// "stelvane-mpi: slow in streams 0.62 (line 0.78), ...; probably the
+// metadata path", "stelvane-mpi: slower than its own normal: streams 0.84
+// (own 1.01, line 0.93); probably the metadata path" or "stelvane-mpi:
 // failed in block_read, block_write": our own words and figures only,
 // nothing from the file, so it is safe between double quotes.
 std::string drain_reason(const NodeVerdict& node) {
-  if (node.verdict == Verdict::slow) return "stelvane-mpi: slow in " + low_measurements(node);
-  return "stelvane-mpi: " + verdict_detail(node);
+  if (node.verdict != Verdict::slow) return "stelvane-mpi: " + verdict_detail(node);
+  const std::string why = node.by_peers == Verdict::slow ? "slow in " + low_measurements(node)
+                                                         : "slower than its own normal: " + below_own_normal(node);
+  const std::string cause = cause_summary(node.cause.cause);
+  return "stelvane-mpi: " + why + (cause.empty() ? "" : "; " + cause);
 }
 
 }  // namespace
@@ -101,10 +106,11 @@ std::vector<const NodeVerdict*> nodes_to_drain(const Verdicts& verdicts, std::ve
   return chosen;
 }
 
-void write_drain(std::ostream& out, std::ostream& notes, const std::vector<ResultFile>& files) {
-  for (const ResultFile& file : files) {
+void write_drain(std::ostream& out, std::ostream& notes, const std::vector<JudgedRun>& runs) {
+  for (const JudgedRun& run : runs) {
     std::vector<std::string> left_out;
-    const Verdicts verdicts = judge_nodes(file);  // the drained nodes point into it
+    const ResultFile& file = *run.file;
+    const Verdicts& verdicts = run.verdicts;
     for (const NodeVerdict* node : nodes_to_drain(verdicts, left_out))
       out << "scontrol update nodename=" << node->node << " state=drain reason=\"" << drain_reason(*node) << "\"\n";
     for (const std::string& name : left_out)

@@ -25,4 +25,4 @@ std::vector<const NodeVerdict*> nodes_to_drain(const Verdicts& verdicts, std::ve
 // One line per slow or failed node of each file:
 //   scontrol update nodename=NODE state=drain reason="stelvane-mpi: ..."
 // and, on `notes`, one line per node left out.
-void write_drain(std::ostream& out, std::ostream& notes, const std::vector<ResultFile>& files);
+void write_drain(std::ostream& out, std::ostream& notes, const std::vector<JudgedRun>& runs);

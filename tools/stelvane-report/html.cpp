@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "causes.h"
 #include "compare.h"
 #include "outputs.h"
 #include "verdict.h"
@@ -48,7 +49,8 @@ svg.chart { display: block; margin: 0.3em 0; } .axis { stroke: #444; } .grid { s
 .tick { font-size: 10px; fill: #444; } .curve { fill: none; stroke: #4a7fb5; stroke-width: 1.5; }
 .bar { fill: #4a7fb5; } .bar.slow, .dot.slow { fill: #d62728; } .bar.failed { fill: #bbb; }
 .median { stroke: #333; stroke-dasharray: 5 3; } .rank0 { stroke: #2ca02c; stroke-width: 2; }
-.threshold { stroke: #d62728; stroke-dasharray: 2 3; }
+.threshold { stroke: #d62728; stroke-dasharray: 2 3; } .normal { stroke: #999; }
+svg.trend { vertical-align: middle; background: #fafafa; }
 details { margin: 1em 0; } summary { cursor: pointer; color: #245; } table.verdicts { margin-bottom: 0.6em; }
 )";
 
@@ -120,7 +122,58 @@ std::string cell_title(const NodeVerdict& node, int m) {
 
 // ---- the verdict ----------------------------------------------------------------
 
-void write_summary(std::ostream& out, const Verdicts& verdicts) {
+// The measurement in which a node lies furthest below its own normal (else
+// its peers' median), or -1 when it has no judged ratio.
+int furthest_below(const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]) {
+  int chosen = -1;
+  double lowest = NO_FIGURE;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    const double deviation = node.own.known(m) ? node.own.deviation[m] : node.ratios[m];
+    if (judged[m] && !std::isnan(deviation) && !(deviation >= lowest)) {
+      lowest = deviation;
+      chosen = m;
+    }
+  }
+  return chosen;
+}
+
+// A small trend of a node's ratio in the measurement it lies furthest below
+// its normal in: its earlier runs, then this one (a dot), its own normal
+// (grey) and its own line (dashed).
+void write_trend(std::ostream& out, const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]) {
+  const int m = furthest_below(node, judged);
+  if (m < 0 || node.own.earlier.empty()) return;
+  std::vector<double> ratios;
+  for (const std::vector<double>& run : node.own.earlier) ratios.push_back(run[m]);
+  ratios.push_back(node.ratios[m]);
+  double low = node.ratios[m], high = node.ratios[m];
+  for (double value : ratios)
+    if (std::isfinite(value)) low = std::min(low, value), high = std::max(high, value);
+  for (double value : {node.own.normal[m], node.own.line[m]})
+    if (std::isfinite(value)) low = std::min(low, value), high = std::max(high, value);
+  if (!(high > low)) high = low + 0.01;
+  const double width = 140, height = 34, step = width / std::max<std::size_t>(ratios.size() - 1, 1);
+  auto y = [&](double value) { return 2 + (height - 4) * (high - value) / (high - low); };
+  char number[64];
+  out << "<svg class=\"trend\" width=\"" << width << "\" height=\"" << height << "\"><title>" << MEASUREMENTS[m].key
+      << ": its ratio in its last " << ratios.size() << " runs</title>";
+  for (auto [value, style] : {std::pair{node.own.normal[m], "normal"}, std::pair{node.own.line[m], "threshold"}})
+    if (std::isfinite(value)) {
+      std::snprintf(number, sizeof number, "%.1f", y(value));
+      out << "<line class=\"" << style << "\" x1=\"0\" x2=\"" << width << "\" y1=\"" << number << "\" y2=\"" << number
+          << "\"/>";
+    }
+  out << "<polyline class=\"curve\" points=\"";
+  for (std::size_t i = 0; i < ratios.size(); ++i)
+    if (std::isfinite(ratios[i])) {
+      std::snprintf(number, sizeof number, "%.1f,%.1f ", i * step, y(ratios[i]));
+      out << number;
+    }
+  std::snprintf(number, sizeof number, "%.1f\" cy=\"%.1f", (ratios.size() - 1) * step, y(node.ratios[m]));
+  out << "\"/><circle class=\"dot slow\" r=\"2.5\" cx=\"" << number << "\"/></svg> " << MEASUREMENTS[m].key;
+}
+
+void write_summary(std::ostream& out, const Verdicts& verdicts, int history_runs) {
   std::size_t counts[4] = {};
   for (const NodeVerdict& node : verdicts.nodes) ++counts[static_cast<int>(node.verdict)];
   out << "<p class=\"counts\">" << verdicts.nodes.size() << " nodes: ";
@@ -130,20 +183,29 @@ void write_summary(std::ostream& out, const Verdicts& verdicts) {
   out << "</p>\n";
   if (!verdicts.enough_nodes)
     out << "<p>Fewer than " << MIN_COMPARED_NODES << " nodes: too few to compare, no node is judged slow.</p>\n";
+  if (history_runs >= 0) {
+    std::size_t own = 0;
+    for (const NodeVerdict& node : verdicts.nodes) own += node.own.known_anywhere();
+    out << "<p class=\"meta\">Held against their own normal from " << history_runs << " earlier runs: " << own
+        << " of " << verdicts.nodes.size() << " nodes; the others by their peers alone.</p>\n";
+  }
   const std::size_t flagged = verdicts.nodes.size() - counts[static_cast<int>(Verdict::ok)];
   if (flagged == 0) {
     out << "<p>No node is slow, suspect or failed.</p>\n";
     return;
   }
   out << "<table class=\"verdicts\"><tr><th class=\"l\">verdict</th><th class=\"l\">node</th><th class=\"l\">ranks</th>"
-         "<th class=\"l\">why</th></tr>\n";
+         "<th class=\"l\">why</th><th class=\"l\">probable cause</th><th class=\"l\">trend</th></tr>\n";
   std::size_t shown = 0;
   for (const NodeVerdict& node : verdicts.nodes) {
     if (node.verdict == Verdict::ok || shown == VERDICT_ROWS) continue;
     ++shown;
     out << "<tr class=\"verdict " << verdict_name(node.verdict) << "\"><td class=\"l v\">" << verdict_name(node.verdict)
         << "</td><td class=\"l\">" << escaped(node.node) << "</td><td class=\"l\">" << ranks_text(node.ranks)
-        << "</td><td class=\"l\">" << escaped(verdict_detail(node)) << "</td></tr>\n";
+        << "</td><td class=\"l\">" << escaped(verdict_detail(node)) << "</td><td class=\"l\">"
+        << escaped(cause_text(node.cause)) << "</td><td class=\"l\">";
+    write_trend(out, node, verdicts.judged);
+    out << "</td></tr>\n";
   }
   out << "</table>\n";
   if (flagged > shown) out << "<p>and " << flagged - shown << " more: see the heat map.</p>\n";
@@ -357,8 +419,9 @@ void write_comparison(std::ostream& out, const Comparison& comparison) {
   out << "</table></details></section>\n";
 }
 
-void write_file(std::ostream& out, const ResultFile& file) {
-  const Verdicts verdicts = judge_nodes(file);
+void write_file(std::ostream& out, const JudgedRun& run) {
+  const ResultFile& file = *run.file;
+  const Verdicts& verdicts = run.verdicts;
   out << "<section class=\"file\"><h2>" << escaped(file.source) << "</h2>\n<p class=\"meta\">" << file.ranks
       << (file.ranks == 1 ? " rank" : " ranks") << " on " << verdicts.nodes.size() << " nodes";
   if (!file.stamp.time_stamp.empty())
@@ -366,7 +429,7 @@ void write_file(std::ostream& out, const ResultFile& file) {
         << escaped(file.stamp.rank0_node);
   out << "</p>\n";
   if (!file.complete) out << "<p class=\"truncated\">Truncated: " << escaped(file.truncation) << "</p>\n";
-  write_summary(out, verdicts);
+  write_summary(out, verdicts, run.history_runs);
   write_rule(out, verdicts);
   out << "<h3>Every node against the others</h3>\n";
   write_heat_key(out);
@@ -389,14 +452,15 @@ void write_file(std::ostream& out, const ResultFile& file) {
 
 }  // namespace
 
-void write_html(std::ostream& out, const std::vector<ResultFile>& files, const Comparison* comparison) {
+void write_html(std::ostream& out, const std::vector<JudgedRun>& runs, const Comparison* comparison) {
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>stelvane-mpi results</title>\n<style>"
       << STYLE << "</style></head>\n<body>\n<h1>stelvane-mpi results</h1>\n";
   if (comparison != nullptr) {
     write_comparison(out, *comparison);
-    write_file(out, *comparison->run);
+    for (const JudgedRun& run : runs)
+      if (run.file == comparison->run) write_file(out, run);
   } else {
-    for (const ResultFile& file : files) write_file(out, file);
+    for (const JudgedRun& run : runs) write_file(out, run);
   }
   out << "</body></html>\n";
 }

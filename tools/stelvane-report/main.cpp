@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "history_files.h"
 #include "outputs.h"
 #include "report.h"
 #include "verdict.h"
@@ -38,27 +39,6 @@ std::string description() {
          "3 a file stops part way (its contents are still shown).";
 }
 
-// What kind of thing a path names, when it is not a regular file.
-const char* not_a_file(const struct stat& entry) {
-  if (S_ISDIR(entry.st_mode)) return "is a directory";
-  if (S_ISFIFO(entry.st_mode)) return "is a FIFO, whose contents can be given on standard input (-)";
-  if (S_ISSOCK(entry.st_mode)) return "is a socket";
-  if (S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode)) return "is a device";
-  return nullptr;
-}
-
-ResultFile read_one(const std::string& name) {
-  if (name == "-") return parse_result_file(std::cin, "-");
-  struct stat entry {};
-  if (stat(name.c_str(), &entry) != 0)
-    throw ParseError(name + ": cannot be read: " + std::strerror(errno));
-  if (const char* kind = not_a_file(entry)) throw ParseError(name + ": " + kind + ", not a result file");
-  errno = 0;
-  std::ifstream in(name, std::ios::binary);
-  if (!in) throw ParseError(name + ": cannot be read: " + (errno ? std::strerror(errno) : "unknown reason"));
-  return parse_result_file(in, name);
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -66,6 +46,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> names;
   bool json = false, csv = false, drain = false;
   std::string html_path, baseline_name;
+  std::vector<std::string> history_paths;
   app.add_option("FILE", names, "result files to read; - for standard input")->required();
   auto* json_flag = app.add_flag("--json", json, "print JSON instead of the summary");
   auto* csv_flag = app.add_flag("--csv", csv, "print CSV instead of the summary")->excludes(json_flag);
@@ -78,6 +59,11 @@ int main(int argc, char* argv[]) {
   app.add_option("--baseline", baseline_name,
                  "compare with this earlier run: name the nodes that got slower than the cluster as a whole since; "
                  "with several FILEs, each node's history over all of them, in the order of their time stamps");
+  app.add_option("--history", history_paths,
+                 "also hold each node against its own normal, from the earlier runs in this folder (every file in it "
+                 "named as the benchmark names its result files; an index of them is kept there, " +
+                     std::string(HISTORY_INDEX_NAME) + ") or this result file; may be given again")
+      ->excludes("--baseline");
   app.set_version_flag("--version", STELVANE_VERSION);
   try {
     app.parse(argc, argv);
@@ -88,14 +74,16 @@ int main(int argc, char* argv[]) {
 
   std::vector<ResultFile> files;
   try {
-    if (!baseline_name.empty()) files.push_back(read_one(baseline_name));
-    for (const std::string& name : names) files.push_back(read_one(name));
+    if (!baseline_name.empty()) files.push_back(read_result_file(baseline_name));
+    for (const std::string& name : names) files.push_back(read_result_file(name));
   } catch (const ParseError& error) {
     std::cerr << "stelvane-report: " << error.what() << std::endl;
     return EXIT_UNREADABLE;
   }
 
-  const Report report = prepare_report(files, !baseline_name.empty());
+  History history;
+  if (!history_paths.empty()) history = read_history(history_paths, std::cerr);
+  const Report report = prepare_report(files, !baseline_name.empty(), history_paths.empty() ? nullptr : &history.runs);
   if (report.runs_in_given_order)
     std::cerr << "stelvane-report: not every file name carries the run's time stamp; the runs are taken in the "
                  "order given" << std::endl;

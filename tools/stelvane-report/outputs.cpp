@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "causes.h"
 #include "compare.h"
 #include "drain.h"
 #include "verdict.h"
@@ -43,6 +44,14 @@ std::string measurements_with_ratios(const NodeVerdict& node, const std::vector<
 
 std::string low_measurements(const NodeVerdict& node) { return measurements_with_ratios(node, node.low_in()); }
 
+std::string below_own_normal(const NodeVerdict& node) {
+  std::string text;
+  for (int m : node.own.low_in())
+    text += (text.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " + ratio_text(node.ratios[m]) +
+            " (own " + ratio_text(node.own.normal[m]) + ", line " + ratio_text(node.own.line[m]) + ")";
+  return text;
+}
+
 std::string verdict_detail(const NodeVerdict& node) {
   if (node.verdict == Verdict::failed) {
     // A rank that gave no answer has NaN in every later measurement: those
@@ -55,7 +64,21 @@ std::string verdict_detail(const NodeVerdict& node) {
     if (node.no_answer_in < 0) return failed;
     return failed + (failed.empty() ? "" : "; ") + "no answer in " + MEASUREMENTS[node.no_answer_in].name;
   }
-  return "below its line, as a share of the other nodes' median, in " + low_measurements(node);
+  std::string text;
+  if (node.by_peers != Verdict::ok)
+    text = "below its line, as a share of the other nodes' median, in " + low_measurements(node);
+  if (node.by_own_normal != Verdict::ok)
+    text += (text.empty() ? "" : "; ") + std::string("slower than its own normal: ") + below_own_normal(node) +
+            (node.own.low_run ? " (in " + std::to_string(node.own.recent_low_runs) + " of its last " +
+                                    std::to_string(RECENT_RUNS) + " runs)"
+                              : "");
+  return text;
+}
+
+std::string verdict_reason(const NodeVerdict& node) {
+  const std::string detail = verdict_detail(node);
+  const std::string cause = cause_text(node.cause);
+  return cause.empty() ? detail : detail + "; " + cause;
 }
 
 namespace {
@@ -75,7 +98,7 @@ std::string drain_host_list(const Verdicts& verdicts) {
   return host_list(names);
 }
 
-void write_verdict_text(std::ostream& out, const Verdicts& verdicts) {
+void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history_runs) {
   std::size_t counts[4] = {};
   for (const NodeVerdict& node : verdicts.nodes) ++counts[static_cast<int>(node.verdict)];
   out << "  Nodes: " << counts[static_cast<int>(Verdict::slow)] << " slow, "
@@ -85,8 +108,17 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts) {
     if (node.verdict == Verdict::ok) continue;
     char label[16];
     std::snprintf(label, sizeof label, "%-8s", verdict_name(node.verdict));
-    out << "    " << label << " " << node.node << " (ranks " << ranks_text(node.ranks) << "): " << verdict_detail(node)
+    out << "    " << label << " " << node.node << " (ranks " << ranks_text(node.ranks) << "): " << verdict_reason(node)
         << "\n";
+  }
+  if (history_runs >= 0) {
+    std::size_t own = 0;
+    for (const NodeVerdict& node : verdicts.nodes) own += node.own.known_anywhere();
+    out << "  Held against their own normal from " << history_runs << " earlier " << (history_runs == 1 ? "run" : "runs")
+        << ": " << own << " of " << verdicts.nodes.size() << " nodes";
+    if (own < verdicts.nodes.size())
+      out << "; the others, with fewer than " << MIN_HISTORY_RUNS << " runs of the same shape, by their peers alone";
+    out << "\n";
   }
   const std::string to_drain = drain_host_list(verdicts);
   if (!to_drain.empty()) out << "  To drain (slow and failed): " << to_drain << "\n";
@@ -108,11 +140,12 @@ std::string worker_label(const WorkerFigures& worker) { return "Thread:" + std::
 
 }  // namespace
 
-void write_text(std::ostream& out, const std::vector<ResultFile>& files) {
-  for (const ResultFile& file : files) {
-    const Verdicts verdicts = judge_nodes(file);
+void write_text(std::ostream& out, const std::vector<JudgedRun>& runs) {
+  for (const JudgedRun& run : runs) {
+    const ResultFile& file = *run.file;
+    const Verdicts& verdicts = run.verdicts;
     out << run_line(file, verdicts.nodes.size()) << "\n";
-    write_verdict_text(out, verdicts);
+    write_verdict_text(out, verdicts, run.history_runs);
     for (int i = 0; i < MEASUREMENT_COUNT; ++i) {
       const MeasurementFigures& m = file.measurements[i];
       out << "  " << MEASUREMENTS[i].title << " (" << MEASUREMENTS[i].unit << ")\n";
@@ -152,9 +185,34 @@ json per_measurement(const double (&values)[MEASUREMENT_COUNT]) {
   return by_key;
 }
 
+json own_normal_json(const OwnNormal& own) {
+  if (!own.known_anywhere()) return nullptr;
+  json runs = json::object();
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) runs[MEASUREMENTS[m].key] = own.runs[m];
+  return {{"runs", runs},
+          {"normal", per_measurement(own.normal)},
+          {"spread", per_measurement(own.spread)},
+          {"line", per_measurement(own.line)},
+          {"deviation", per_measurement(own.deviation)},
+          {"low_in", keys_of(own.low_in())},
+          {"low_run", own.low_run},
+          {"low_runs_of_last", {{"runs", RECENT_RUNS}, {"low", own.recent_low_runs}}}};
+}
+
+json cause_json(const ProbableCause& cause) {
+  if (cause.cause == Cause::none) return nullptr;
+  return {{"cause", cause_key(cause.cause)}, {"text", cause_text(cause)},
+          {"against", cause.against_own_normal ? "own_normal" : "peers"},
+          {"deviations", per_measurement(cause.deviations)}};
+}
+
 json node_json(const NodeVerdict& node) {
   return {{"node", node.node},         {"ranks", node.ranks},
           {"workers", node.workers},   {"verdict", verdict_name(node.verdict)},
+          {"by_peers", verdict_name(node.by_peers)},
+          {"by_own_normal", node.own.known_anywhere() ? json(verdict_name(node.by_own_normal)) : json(nullptr)},
+          {"judged_by", node.own.known_anywhere() ? "peers and own normal" : "peers"},
+          {"own_normal", own_normal_json(node.own)}, {"cause", cause_json(node.cause)},
           {"slow_in", keys_of(node.low_in())}, {"failed_in", keys_of(node.failed_in())},
           {"no_answer_in", node.no_answer_in < 0 ? json(nullptr) : json(MEASUREMENTS[node.no_answer_in].key)},
           {"ratios", per_measurement(node.ratios)}, {"lines", per_measurement(node.lines)}};
@@ -197,8 +255,9 @@ json measurement_json(int index, const MeasurementFigures& m, const Verdicts& ve
   return entry;
 }
 
-json file_json(const ResultFile& file) {
-  const Verdicts verdicts = judge_nodes(file);
+json file_json(const JudgedRun& run) {
+  const ResultFile& file = *run.file;
+  const Verdicts& verdicts = run.verdicts;
   json nodes = json::array(), measurements = json::array();
   for (const NodeVerdict& node : verdicts.nodes) nodes.push_back(node_json(node));
   for (int i = 0; i < MEASUREMENT_COUNT; ++i) measurements.push_back(measurement_json(i, file.measurements[i], verdicts));
@@ -212,7 +271,11 @@ json file_json(const ResultFile& file) {
           {"verdict_rule", {{"low_ratio_floor", LOW_RATIO_FLOOR}, {"low_ratio_ceiling", LOW_RATIO_CEILING},
                             {"low_spreads", LOW_SPREADS}, {"mad_to_sigma", MAD_TO_SIGMA},
                             {"slow_measurements", SLOW_MEASUREMENTS},
-                            {"min_judged_seconds", MIN_JUDGED_SECONDS}, {"min_compared_nodes", MIN_COMPARED_NODES}}},
+                            {"min_judged_seconds", MIN_JUDGED_SECONDS}, {"min_compared_nodes", MIN_COMPARED_NODES},
+                            {"own_normal", {{"history_window", HISTORY_WINDOW}, {"min_history_runs", MIN_HISTORY_RUNS},
+                                            {"own_low_spreads", OWN_LOW_SPREADS}, {"own_spread_floor", OWN_SPREAD_FLOOR},
+                                            {"recent_runs", RECENT_RUNS}, {"low_runs_to_slow", LOW_RUNS_TO_SLOW}}}}},
+          {"history_runs", run.history_runs < 0 ? json(nullptr) : json(run.history_runs)},
           {"slow_nodes", verdicts.named(Verdict::slow)},
           {"drain_host_list", drain_host_list(verdicts)},
           {"suspect_nodes", verdicts.named(Verdict::suspect)},
@@ -224,13 +287,13 @@ json file_json(const ResultFile& file) {
 
 }  // namespace
 
-void write_json(std::ostream& out, const std::vector<ResultFile>& files) {
+void write_json(std::ostream& out, const std::vector<JudgedRun>& runs) {
   json document;
-  if (files.size() == 1) {
-    document = file_json(files.front());
+  if (runs.size() == 1) {
+    document = file_json(runs.front());
   } else {
     document = json::array();
-    for (const ResultFile& file : files) document.push_back(file_json(file));
+    for (const JudgedRun& run : runs) document.push_back(file_json(run));
   }
   // Node names are bytes from the file: anything not UTF-8 is replaced, not fatal.
   out << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
@@ -252,7 +315,18 @@ struct CsvRow {
   double seconds = NO_FIGURE, figure = NO_FIGURE, ratio = NO_FIGURE;
   bool low = false, failed = false;
   bool no_answer = false;  // given up by rank 0 in this measurement or before
+  const NodeVerdict* judged_node = nullptr;  // node rows: its own normal and cause
 };
+
+// own_normal,own_line,own_low,cause: a node row's, empty elsewhere.
+std::string own_fields(const CsvRow& row) {
+  const NodeVerdict* node = row.judged_node;
+  if (node == nullptr) return ",,,";
+  const int m = row.measurement;
+  const std::string low = node->own.known(m) ? (node->own.low[m] ? "yes" : "no") : "";
+  return ratio_text(node->own.normal[m]) + ',' + ratio_text(node->own.line[m]) + ',' + low + ',' +
+         cause_key(node->cause.cause);
+}
 
 // The measurement a worker was given up in, or MEASUREMENT_COUNT.
 int lost_from(const ResultFile& file, int rank) {
@@ -267,22 +341,23 @@ void csv_row(std::ostream& out, const ResultFile& file, const CsvRow& row) {
       << ',' << row.role << ',' << row.rank << ',' << MEASUREMENTS[row.measurement].key << ','
       << MEASUREMENTS[row.measurement].unit << ',' << figure_text(row.seconds) << ',' << figure_text(row.figure)
       << ',' << ratio_text(row.ratio) << ',' << (row.low ? "yes" : "no") << ',' << (row.failed ? "yes" : "no")
-      << ',' << (row.no_answer ? "yes" : "no") << "\n";
+      << ',' << (row.no_answer ? "yes" : "no") << ',' << own_fields(row) << "\n";
 }
 
 }  // namespace
 
-void write_csv(std::ostream& out, const std::vector<ResultFile>& files) {
+void write_csv(std::ostream& out, const std::vector<JudgedRun>& runs) {
   out << "file,time_stamp,time_zone,rank0_node,ranks,node,verdict,role,rank,measurement,unit,seconds,figure,"
-         "ratio,low,failed,no_answer\n";
-  for (const ResultFile& file : files) {
-    const Verdicts verdicts = judge_nodes(file);
+         "ratio,low,failed,no_answer,own_normal,own_line,own_low,cause\n";
+  for (const JudgedRun& run : runs) {
+    const ResultFile& file = *run.file;
+    const Verdicts& verdicts = run.verdicts;
     // The verdicts first: one row per node and measurement, worst nodes first.
     for (const NodeVerdict& node : verdicts.nodes)
       for (int m = 0; m < MEASUREMENT_COUNT; ++m)
         csv_row(out, file, {node.node, verdict_name(node.verdict), "node", "", m, NO_FIGURE, NO_FIGURE,
-                            node.ratios[m], node.low[m], node.failed[m],
-                            node.no_answer_in >= 0 && m >= node.no_answer_in});
+                            node.ratios[m], node.low[m] || node.own.low[m], node.failed[m],
+                            node.no_answer_in >= 0 && m >= node.no_answer_in, &node});
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
       const MeasurementFigures& figures = file.measurements[m];
       const bool rank0_failed = !std::isnan(figures.rank0_seconds) && std::isnan(figures.rank0_figure);
@@ -342,7 +417,7 @@ void write_comparison_text(std::ostream& out, const std::vector<const ResultFile
     out << "  History: " << runs.size() << " runs, " << run_label(*runs.front()) << " to " << run_label(*runs.back())
         << "; --json and --csv give each node's figures over them.\n";
   out << "\n";
-  write_text(out, {*comparison.run});
+  write_text(out, {JudgedRun{comparison.run, judge_nodes(*comparison.run)}});
 }
 
 void write_comparison_json(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison) {

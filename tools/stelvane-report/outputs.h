@@ -7,12 +7,13 @@
 #include "result_reader.h"
 
 struct Comparison;
+struct JudgedRun;
 
-void write_text(std::ostream& out, const std::vector<ResultFile>& files);
-void write_json(std::ostream& out, const std::vector<ResultFile>& files);
-void write_csv(std::ostream& out, const std::vector<ResultFile>& files);
+void write_text(std::ostream& out, const std::vector<JudgedRun>& runs);
+void write_json(std::ostream& out, const std::vector<JudgedRun>& runs);
+void write_csv(std::ostream& out, const std::vector<JudgedRun>& runs);
 // With a comparison, the page shows it first, then the later run alone.
-void write_html(std::ostream& out, const std::vector<ResultFile>& files, const Comparison* comparison = nullptr);
+void write_html(std::ostream& out, const std::vector<JudgedRun>& runs, const Comparison* comparison = nullptr);
 
 // Comparing runs: `runs` in time order, the comparison of the later run with
 // the baseline, and each node's history over all the runs.
@@ -31,5 +32,10 @@ std::string run_label(const ResultFile& file);          // its file, and its sta
 // Why a node is not ok: "below 0.50 of the other nodes in streams 0.16, ..."
 // or "failed in block_read, block_write".
 std::string verdict_detail(const NodeVerdict& node);
-// "streams 0.62 (line 0.78), descriptors 0.58 (line 0.80)": where a node is low.
+// "streams 0.62 (line 0.78), descriptors 0.58 (line 0.80)": where a node is
+// low against its peers.
 std::string low_measurements(const NodeVerdict& node);
+// "streams 0.84 (own 1.01, line 0.93)": where it is low against its own normal.
+std::string below_own_normal(const NodeVerdict& node);
+// verdict_detail and, for a slow or suspect node, its probable cause.
+std::string verdict_reason(const NodeVerdict& node);

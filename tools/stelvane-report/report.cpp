@@ -3,9 +3,11 @@
 #include "drain.h"
 #include "outputs.h"
 
-Report prepare_report(const std::vector<ResultFile>& files, bool comparing) {
+Report prepare_report(const std::vector<ResultFile>& files, bool comparing, const std::vector<RunSummary>* history) {
   Report report;
   report.files = &files;
+  for (const ResultFile& file : files) report.judged.push_back({&file, judge_nodes(file)});
+  if (history != nullptr) judge_against_history(report.judged, *history);
   report.comparing = comparing && files.size() >= 2;
   if (!report.comparing) return report;
   for (const ResultFile& file : files) report.runs.push_back(&file);
@@ -20,7 +22,7 @@ Report prepare_report(const std::vector<ResultFile>& files, bool comparing) {
 
 void write_report(std::ostream& out, std::ostream& notes, const Report& report, Format format) {
   // The drain list is of the runs as they stand, the latest one among them.
-  if (format == Format::drain) return write_drain(out, notes, *report.files);
+  if (format == Format::drain) return write_drain(out, notes, report.judged);
   if (report.comparing) {
     switch (format) {
       case Format::json: return write_comparison_json(out, report.runs, report.comparison);
@@ -30,13 +32,13 @@ void write_report(std::ostream& out, std::ostream& notes, const Report& report, 
     }
   }
   switch (format) {
-    case Format::json: return write_json(out, *report.files);
-    case Format::csv: return write_csv(out, *report.files);
+    case Format::json: return write_json(out, report.judged);
+    case Format::csv: return write_csv(out, report.judged);
     case Format::text:
-    case Format::drain: return write_text(out, *report.files);
+    case Format::drain: return write_text(out, report.judged);
   }
 }
 
 void write_report_page(std::ostream& out, const Report& report) {
-  write_html(out, *report.files, report.comparing ? &report.comparison : nullptr);
+  write_html(out, report.judged, report.comparing ? &report.comparison : nullptr);
 }

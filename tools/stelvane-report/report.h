@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "compare.h"
+#include "history.h"
 #include "result_reader.h"
 
 enum class Format { text, json, csv, drain };
 
 struct Report {
   const std::vector<ResultFile>* files = nullptr;  // the baseline first when comparing
+  std::vector<JudgedRun> judged;                   // one per file, in the same order
   bool comparing = false;
   bool runs_in_given_order = false;                // not every file name carries a time stamp
   std::vector<const ResultFile*> runs;             // comparing: in time order
@@ -20,8 +22,10 @@ struct Report {
 };
 
 // `files` must outlive the report; with `comparing`, the first is the
-// baseline and at least one other follows.
-Report prepare_report(const std::vector<ResultFile>& files, bool comparing);
+// baseline and at least one other follows. With a `history`, each file is
+// also held against the runs of it before its own.
+Report prepare_report(const std::vector<ResultFile>& files, bool comparing,
+                      const std::vector<RunSummary>* history = nullptr);
 
 // `notes` takes what is said beside the output (nodes left out of a drain list).
 void write_report(std::ostream& out, std::ostream& notes, const Report& report, Format format);

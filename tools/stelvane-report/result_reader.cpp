@@ -1,10 +1,16 @@
 #include "result_reader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iostream>
 #include <map>
 #include <optional>
 
@@ -459,4 +465,28 @@ ResultFile parse_result_file(std::istream& in, const std::string& source) {
                      "\"");
   file.complete = true;
   return file;
+}
+
+namespace {
+
+// What kind of thing a path names, when it is not a regular file.
+const char* not_a_file(const struct stat& entry) {
+  if (S_ISDIR(entry.st_mode)) return "is a directory";
+  if (S_ISFIFO(entry.st_mode)) return "is a FIFO, whose contents can be given on standard input (-)";
+  if (S_ISSOCK(entry.st_mode)) return "is a socket";
+  if (S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode)) return "is a device";
+  return nullptr;
+}
+
+}  // namespace
+
+ResultFile read_result_file(const std::string& name) {
+  if (name == "-") return parse_result_file(std::cin, "-");
+  struct stat entry {};
+  if (stat(name.c_str(), &entry) != 0) throw ParseError(name + ": cannot be read: " + std::strerror(errno));
+  if (const char* kind = not_a_file(entry)) throw ParseError(name + ": " + kind + ", not a result file");
+  errno = 0;
+  std::ifstream in(name, std::ios::binary);
+  if (!in) throw ParseError(name + ": cannot be read: " + (errno ? std::strerror(errno) : "unknown reason"));
+  return parse_result_file(in, name);
 }

@@ -78,6 +78,10 @@ class ParseError : public std::runtime_error {
 // the report's layout throws ParseError.
 ResultFile parse_result_file(std::istream& in, const std::string& source);
 
+// Reads the result file at a path, or standard input for "-". Throws
+// ParseError for a path that cannot be read or is not a regular file too.
+ResultFile read_result_file(const std::string& path);
+
 // Text from a file as a message may show it: control and non-ASCII bytes
 // as \xNN, at most 200 characters.
 std::string shown_safely(const std::string& text);

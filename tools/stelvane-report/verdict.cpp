@@ -13,9 +13,10 @@ double low_line(double others_median_distance) {
 
 double median_of(std::vector<double> values) {
   if (values.empty()) return NO_FIGURE;
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+  const auto middle = values.begin() + values.size() / 2;
+  std::nth_element(values.begin(), middle, values.end());
+  if (values.size() % 2) return *middle;
+  return (*std::max_element(values.begin(), middle) + *middle) / 2.0;
 }
 
 WorkerSpread spread_of(const MeasurementFigures& measurement) {
@@ -30,6 +31,22 @@ WorkerSpread spread_of(const MeasurementFigures& measurement) {
   spread.max = *std::max_element(figures.begin(), figures.end());
   return spread;
 }
+
+namespace {
+
+int severity(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::failed: return 0;
+    case Verdict::slow: return 1;
+    case Verdict::suspect: return 2;
+    case Verdict::ok: return 3;
+  }
+  return 3;
+}
+
+}  // namespace
+
+Verdict worse_of(Verdict a, Verdict b) { return severity(a) <= severity(b) ? a : b; }
 
 const char* verdict_name(Verdict verdict) {
   switch (verdict) {
@@ -69,7 +86,7 @@ const NodeVerdict* Verdicts::of(const std::string& node) const {
 
 bool Verdicts::slow_in(const WorkerFigures& worker, int m) const {
   const NodeVerdict* node = of(worker.node);
-  return node != nullptr && node->verdict == Verdict::slow && node->low[m];
+  return node != nullptr && node->verdict == Verdict::slow && (node->low[m] || node->own.low[m]);
 }
 
 std::vector<std::string> Verdicts::named(Verdict verdict) const {
@@ -183,16 +200,6 @@ class SortedFigures {
   std::map<int, Comparison> alike_;
 };
 
-int severity(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::failed: return 0;
-    case Verdict::slow: return 1;
-    case Verdict::suspect: return 2;
-    case Verdict::ok: return 3;
-  }
-  return 3;
-}
-
 }  // namespace
 
 namespace {
@@ -206,8 +213,8 @@ class NodeJudge {
     place_ranks();
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) judge_measurement(m);
     note_lost_ranks();
-    for (NodeVerdict& node : verdicts_.nodes) node.verdict = decide(node);
-    order_worst_first();
+    for (NodeVerdict& node : verdicts_.nodes) node.verdict = node.by_peers = decide(node);
+    order_worst_first(verdicts_);
     return std::move(verdicts_);
   }
 
@@ -317,18 +324,6 @@ class NodeJudge {
     return lows == 1 ? Verdict::suspect : Verdict::ok;
   }
 
-  // Failed, slow, suspect, ok; within each, the lowest judged ratio first.
-  void order_worst_first() {
-    const bool* judged = verdicts_.judged;
-    std::stable_sort(verdicts_.nodes.begin(), verdicts_.nodes.end(), [&](const NodeVerdict& a, const NodeVerdict& b) {
-      if (severity(a.verdict) != severity(b.verdict)) return severity(a.verdict) < severity(b.verdict);
-      const double wa = a.worst_ratio(judged), wb = b.worst_ratio(judged);
-      if (std::isnan(wa) != std::isnan(wb)) return std::isnan(wb);
-      return wa < wb;
-    });
-    for (std::size_t i = 0; i < verdicts_.nodes.size(); ++i) verdicts_.index[verdicts_.nodes[i].node] = i;
-  }
-
   const ResultFile& file_;
   const std::string rank0_node_;                // empty when unknown
   Verdicts verdicts_;
@@ -339,3 +334,15 @@ class NodeJudge {
 }  // namespace
 
 Verdicts judge_nodes(const ResultFile& file) { return NodeJudge(file).judge(); }
+
+void order_worst_first(Verdicts& verdicts) {
+  const bool* judged = verdicts.judged;
+  std::stable_sort(verdicts.nodes.begin(), verdicts.nodes.end(), [&](const NodeVerdict& a, const NodeVerdict& b) {
+    if (severity(a.verdict) != severity(b.verdict)) return severity(a.verdict) < severity(b.verdict);
+    const double wa = a.worst_ratio(judged), wb = b.worst_ratio(judged);
+    if (std::isnan(wa) != std::isnan(wb)) return std::isnan(wb);
+    return wa < wb;
+  });
+  verdicts.index.clear();
+  for (std::size_t i = 0; i < verdicts.nodes.size(); ++i) verdicts.index[verdicts.nodes[i].node] = i;
+}

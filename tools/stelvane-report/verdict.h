@@ -22,12 +22,18 @@
 //   slow     low in at least SLOW_MEASUREMENTS measurements;
 //   suspect  low in one measurement;
 //   ok       otherwise, and whenever fewer than three nodes can be compared.
+//
+// With the runs a site kept, a node is also held against its own normal
+// (own_normal.h), and its verdict is the worse of the two; a slow or suspect
+// node gets a probable cause (causes.h).
 #pragma once
 
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "causes.h"
+#include "own_normal.h"
 #include "result_reader.h"
 
 inline constexpr double LOW_RATIO_FLOOR = 0.5;     // a ratio below this is low, however the others scatter
@@ -45,16 +51,21 @@ double low_line(double others_median_distance);
 
 enum class Verdict { ok, suspect, slow, failed };
 const char* verdict_name(Verdict verdict);  // "ok", "suspect", "slow", "failed"
+Verdict worse_of(Verdict a, Verdict b);
 
 struct NodeVerdict {
   std::string node;
   std::vector<int> ranks;  // in rank order; 0 when rank 0 runs there
   int workers = 0;
-  Verdict verdict = Verdict::ok;
+  Verdict verdict = Verdict::ok;      // the worse of the two lines'
+  Verdict by_peers = Verdict::ok;
+  Verdict by_own_normal = Verdict::ok;  // ok where it has no own normal
+  OwnNormal own;
+  ProbableCause cause;                // none for ok and failed nodes
   double figures[MEASUREMENT_COUNT];  // median of its workers' figures (rank 0's alone: its own)
   double ratios[MEASUREMENT_COUNT];   // figure / median of the others; NaN when not compared
   double lines[MEASUREMENT_COUNT];    // the ratio below which it is low; NaN when not compared
-  bool low[MEASUREMENT_COUNT] = {};   // judged and below its line
+  bool low[MEASUREMENT_COUNT] = {};   // judged and below its peer line
   bool failed[MEASUREMENT_COUNT] = {};
   int no_answer_in = -1;              // a rank of it gave no answer from this measurement on; -1: none
   std::vector<int> low_in() const;     // measurement indices, in report order
@@ -70,13 +81,24 @@ struct Verdicts {
   std::unordered_map<std::string, std::size_t> index;  // node name: its place in nodes
   const NodeVerdict* of(const std::string& node) const;
   // Whether a worker's figure in measurement m counts against its node: the
-  // node is slow, and low in m.
+  // node is slow, and low in m by either line.
   bool slow_in(const WorkerFigures& worker, int m) const;
   std::vector<std::string> named(Verdict verdict) const;
   double median_line(int m) const;  // the median of the nodes' lines in measurement m (NaN when none)
 };
 
 Verdicts judge_nodes(const ResultFile& file);
+
+// Failed, slow, suspect, ok; within each, the lowest judged ratio first; and
+// the index made anew.
+void order_worst_first(Verdicts& verdicts);
+
+// A run and the verdicts on its nodes: what every output shows.
+struct JudgedRun {
+  const ResultFile* file = nullptr;
+  Verdicts verdicts;
+  int history_runs = -1;  // earlier runs it was held against; -1: judged by the peers alone
+};
 
 // Per measurement, over the workers' figures (failed ones left out).
 struct WorkerSpread {

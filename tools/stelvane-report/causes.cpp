@@ -1,0 +1,99 @@
+#include "causes.h"
+
+#include <cmath>
+
+#include "outputs.h"
+#include "verdict.h"
+
+const char* cause_key(Cause cause) {
+  switch (cause) {
+    case Cause::none: return "";
+    case Cause::cpu: return "cpu";
+    case Cause::metadata: return "metadata";
+    case Cause::sync: return "sync";
+    case Cause::bandwidth: return "bandwidth";
+    case Cause::unclear: return "unclear";
+  }
+  return "";
+}
+
+const char* cause_name(Cause cause) {
+  switch (cause) {
+    case Cause::none: return "";
+    case Cause::cpu: return "CPU or system-call cost";
+    case Cause::metadata: return "the metadata path";
+    case Cause::sync: return "sync or flush behaviour";
+    case Cause::bandwidth: return "device bandwidth";
+    case Cause::unclear: return "unclear";
+  }
+  return "";
+}
+
+Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_COUNT],
+               const bool near[MEASUREMENT_COUNT]) {
+  // Judged and low; judged and near normal; near normal or not judged (no
+  // evidence against).
+  auto is_low = [&](int m) { return judged[m] && low[m]; };
+  auto is_near = [&](int m) { return judged[m] && near[m]; };
+  auto not_against = [&](int m) { return !judged[m] || near[m]; };
+  const bool file_handling_low = (is_low(STREAMS) || is_low(DESCRIPTORS)) && !is_near(STREAMS) && !is_near(DESCRIPTORS);
+
+  if (is_low(BYTEWISE_WRITE) && is_low(BYTEWISE_READ)) return Cause::cpu;
+  if (file_handling_low && is_near(BYTEWISE_WRITE) && is_near(BYTEWISE_READ) && not_against(BLOCK_READ) &&
+      not_against(BLOCK_WRITE))
+    return Cause::metadata;
+  if (file_handling_low && (is_low(BYTEWISE_WRITE) || is_low(BLOCK_WRITE)) && is_near(BYTEWISE_READ) &&
+      not_against(BLOCK_READ))
+    return Cause::sync;
+  if ((is_low(BLOCK_READ) || is_low(BLOCK_WRITE)) && is_near(STREAMS) && is_near(DESCRIPTORS) &&
+      is_near(BYTEWISE_WRITE) && is_near(BYTEWISE_READ))
+    return Cause::bandwidth;
+  return Cause::unclear;
+}
+
+ProbableCause probable_cause(const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]) {
+  ProbableCause found;
+  if (node.verdict != Verdict::slow && node.verdict != Verdict::suspect) return found;
+  found.against_own_normal = true;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (judged[m] && !node.own.known(m)) found.against_own_normal = false;
+  // A deviation in units of the spread behind its line: its own spread, or
+  // the peer line's standard deviation, (1 - line) / LOW_SPREADS.
+  bool low[MEASUREMENT_COUNT] = {}, near[MEASUREMENT_COUNT] = {};
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    found.deviations[m] = NO_FIGURE;
+    if (!judged[m] || std::isnan(node.ratios[m])) continue;
+    const double deviation = found.against_own_normal ? node.own.deviation[m] : node.ratios[m];
+    const double spread = found.against_own_normal ? node.own.spread[m] : (1.0 - node.lines[m]) / LOW_SPREADS;
+    if (std::isnan(deviation) || !(spread > 0)) continue;
+    found.deviations[m] = deviation;
+    const double spreads_below = (1.0 - deviation) / spread;
+    low[m] = found.against_own_normal ? node.own.low[m] : node.low[m];
+    near[m] = spreads_below <= NEAR_SPREADS;
+  }
+  bool compared[MEASUREMENT_COUNT];
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) compared[m] = !std::isnan(found.deviations[m]);
+  found.cause = cause_of(compared, low, near);
+  return found;
+}
+
+std::string cause_summary(Cause cause) {
+  if (cause == Cause::none) return "";
+  if (cause == Cause::unclear) return "cause unclear";
+  return std::string("probably ") + cause_name(cause);
+}
+
+std::string cause_text(const ProbableCause& cause) {
+  if (cause.cause == Cause::none) return "";
+  const double* d = cause.deviations;
+  std::string ratios;
+  auto add = [&](const std::string& item) { ratios += (ratios.empty() ? "" : ", ") + item; };
+  for (int m : {STREAMS, DESCRIPTORS})
+    if (!std::isnan(d[m])) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
+  if (!std::isnan(d[BYTEWISE_WRITE]) || !std::isnan(d[BYTEWISE_READ]))
+    add("byte-wise " + ratio_text(d[BYTEWISE_WRITE]) + "/" + ratio_text(d[BYTEWISE_READ]));
+  for (int m : {BLOCK_READ, BLOCK_WRITE})
+    if (!std::isnan(d[m])) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
+  const std::string against = cause.against_own_normal ? " of its own normal" : " of its peers' median";
+  return cause_summary(cause.cause) + ": " + ratios + against;
+}

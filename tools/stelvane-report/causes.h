@@ -1,0 +1,58 @@
+// Why a node is probably slow, from the pattern of its judged measurements.
+//
+// Each judged measurement of a slow or suspect node is read as a deviation:
+// its ratio over its own normal where the node has one in every judged
+// measurement, else its ratio to its peers. In units of the spread behind
+// the line that judges it (its own spread, or the peer line's standard
+// deviation), a deviation is *low* below that line and *near normal* within
+// NEAR_SPREADS of it. What each part of the system costs in each measurement
+// gives the patterns, tried in this order:
+//
+//   CPU or system-call cost   byte-wise write and read both low: one byte
+//                             from the page cache costs a system call and
+//                             nothing else, so only the CPU or the path of
+//                             a call (a FUSE layer, say) slows the read;
+//   the metadata path         file handling low (creates, opens, closes,
+//                             removes), byte-wise write and read near normal,
+//                             and the block measurements too where judged;
+//   sync or flush behaviour   file handling low and the writes low (byte-
+//                             wise or block), the reads near normal;
+//   device bandwidth          a block measurement low, every other judged
+//                             measurement near normal;
+//   unclear                   any other pattern.
+//
+// A cause is a hypothesis for an administrator to check, never a finding,
+// and no ok or failed node has one.
+#pragma once
+
+#include <string>
+
+#include "measurements.h"
+
+inline constexpr double NEAR_SPREADS = 2.0;
+
+enum class Cause { none, cpu, metadata, sync, bandwidth, unclear };
+
+struct ProbableCause {
+  Cause cause = Cause::none;
+  bool against_own_normal = false;            // else against the peers
+  double deviations[MEASUREMENT_COUNT] = {};  // NaN where not judged
+};
+
+const char* cause_key(Cause cause);   // "cpu", "metadata", "sync", "bandwidth", "unclear"; "" for none
+const char* cause_name(Cause cause);  // "CPU or system-call cost", "the metadata path", ...
+
+struct NodeVerdict;
+// The probable cause of a slow or suspect node in a run whose judged
+// measurements are `judged`.
+ProbableCause probable_cause(const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]);
+
+// The cause of a pattern: `low` and `near` per measurement, judged ones only.
+Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_COUNT],
+               const bool near[MEASUREMENT_COUNT]);
+
+// "probably the metadata path: streams 0.41, descriptors 0.44, byte-wise 0.98/1.01";
+// "cause unclear: ..."; empty for none.
+std::string cause_text(const ProbableCause& cause);
+// "probably the metadata path", "cause unclear"; empty for none.
+std::string cause_summary(Cause cause);

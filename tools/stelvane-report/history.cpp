@@ -1,0 +1,169 @@
+#include "history.h"
+
+#include <algorithm>
+#include <cmath>
+
+RunSummary summarize(const ResultFile& file, const Verdicts& verdicts) {
+  RunSummary run;
+  run.source = file.source;
+  run.stamp = file.stamp;
+  for (const NodeVerdict& verdict : verdicts.nodes) {
+    RunSummary::Node& node = run.nodes.emplace_back();
+    node.name = verdict.node;
+    node.workers = verdict.workers;
+    node.verdict = verdict.by_peers;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) node.ratios[m] = verdicts.judged[m] ? verdict.ratios[m] : NO_FIGURE;
+  }
+  return run;
+}
+
+std::vector<const NodeHistories::Point*> NodeHistories::window(const std::vector<Point>& points, int workers) const {
+  std::vector<const Point*> chosen;
+  for (auto point = points.rbegin(); point != points.rend() && chosen.size() < HISTORY_WINDOW; ++point)
+    if (point->workers == workers) chosen.push_back(&*point);
+  std::reverse(chosen.begin(), chosen.end());
+  return chosen;
+}
+
+namespace {
+
+// The median and the robust spread (as a share of the median) of a node's
+// ratios in one measurement.
+struct Centre {
+  double median = NO_FIGURE;
+  double spread = NO_FIGURE;
+};
+
+Centre centre_of(const std::vector<double>& ratios) {
+  Centre centre;
+  centre.median = median_of(ratios);
+  if (!(centre.median > 0)) return centre;
+  std::vector<double> distances;
+  for (double ratio : ratios) distances.push_back(std::fabs(ratio / centre.median - 1.0));
+  centre.spread = MAD_TO_SIGMA * median_of(distances);
+  return centre;
+}
+
+}  // namespace
+
+std::vector<OwnNormal> NodeHistories::take(const RunSummary& run, bool trend) {
+  std::vector<OwnNormal> normals(run.nodes.size());
+  std::vector<std::vector<const Point*>> windows(run.nodes.size());
+  std::vector<double> spreads[MEASUREMENT_COUNT];  // of the nodes with a normal, before any floor
+
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+    const RunSummary::Node& node = run.nodes[i];
+    const auto found = points_.find(node.name);
+    if (found != points_.end()) windows[i] = window(found->second, node.workers);
+    OwnNormal& own = normals[i];
+    if (trend)
+      for (const Point* point : windows[i]) own.earlier.emplace_back(point->ratios, point->ratios + MEASUREMENT_COUNT);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      std::vector<double> ratios;
+      for (const Point* point : windows[i])
+        if (point->counts && std::isfinite(point->ratios[m])) ratios.push_back(point->ratios[m]);
+      own.runs[m] = static_cast<int>(ratios.size());
+      if (!own.known(m)) continue;
+      const Centre centre = centre_of(ratios);
+      own.normal[m] = centre.median;
+      own.spread[m] = centre.spread;
+      if (!std::isnan(centre.spread)) spreads[m].push_back(centre.spread);
+    }
+  }
+
+  double floor[MEASUREMENT_COUNT];
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) floor[m] = std::max(OWN_SPREAD_FLOOR, median_of(spreads[m]));
+
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+    const RunSummary::Node& node = run.nodes[i];
+    OwnNormal& own = normals[i];
+    int lows = 0;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      if (!own.known(m) || !(own.normal[m] > 0)) continue;
+      own.spread[m] = std::max(std::isnan(own.spread[m]) ? 0.0 : own.spread[m], floor[m]);
+      own.line[m] = own.normal[m] * (1.0 - OWN_LOW_SPREADS * own.spread[m]);
+      own.deviation[m] = node.ratios[m] / own.normal[m];
+      own.low[m] = node.ratios[m] < own.line[m];  // false for NaN: not judged, or failed
+      lows += own.low[m];
+    }
+    own.low_run = lows >= SLOW_MEASUREMENTS;
+    own.recent_low_runs = own.low_run;
+    const std::vector<const Point*>& earlier = windows[i];
+    for (std::size_t k = 0; k + 1 < RECENT_RUNS && k < earlier.size(); ++k)
+      own.recent_low_runs += earlier[earlier.size() - 1 - k]->low_run;
+  }
+
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+    const RunSummary::Node& node = run.nodes[i];
+    Point& point = points_[node.name].emplace_back();
+    point.workers = node.workers;
+    std::copy(std::begin(node.ratios), std::end(node.ratios), point.ratios);
+    point.low_run = normals[i].low_run;
+    point.counts = !point.low_run && node.verdict != Verdict::slow && node.verdict != Verdict::failed;
+  }
+  return normals;
+}
+
+namespace {
+
+Verdict verdict_by_own_normal(const OwnNormal& own) {
+  if (own.low_run && own.recent_low_runs >= LOW_RUNS_TO_SLOW) return Verdict::slow;
+  return own.low_run || !own.low_in().empty() ? Verdict::suspect : Verdict::ok;
+}
+
+// Sets each node's own normal, its verdict from both lines and its cause.
+void hold_against_own_normals(Verdicts& verdicts, std::vector<OwnNormal> normals) {
+  for (std::size_t i = 0; i < verdicts.nodes.size(); ++i) {
+    NodeVerdict& node = verdicts.nodes[i];
+    node.own = std::move(normals[i]);
+    node.by_own_normal = verdict_by_own_normal(node.own);
+    node.verdict = worse_of(node.verdict, node.by_own_normal);
+    node.cause = probable_cause(node, verdicts.judged);
+  }
+  order_worst_first(verdicts);
+}
+
+std::string file_name_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A run in the order they are held: a history run, or judged run `judged`.
+struct Placed {
+  const RunSummary* summary;
+  int judged;  // index into the judged runs; -1 for a history run
+};
+
+}  // namespace
+
+void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<RunSummary>& history) {
+  std::vector<RunSummary> judged_summaries;
+  for (const JudgedRun& run : judged) judged_summaries.push_back(summarize(*run.file, run.verdicts));
+
+  std::vector<Placed> order;
+  for (const RunSummary& run : history) {
+    const bool is_judged = std::any_of(judged_summaries.begin(), judged_summaries.end(), [&](const RunSummary& other) {
+      return file_name_of(other.source) == file_name_of(run.source);
+    });
+    if (!is_judged) order.push_back({&run, -1});
+  }
+  for (std::size_t i = 0; i < judged.size(); ++i) order.push_back({&judged_summaries[i], static_cast<int>(i)});
+  const bool all_stamped = std::all_of(order.begin(), order.end(),
+                                       [](const Placed& run) { return !run.summary->stamp.time_stamp.empty(); });
+  if (all_stamped)
+    std::stable_sort(order.begin(), order.end(), [](const Placed& a, const Placed& b) {
+      return a.summary->stamp.time_stamp < b.summary->stamp.time_stamp;
+    });
+
+  NodeHistories histories;
+  int held = 0;
+  for (const Placed& run : order) {
+    std::vector<OwnNormal> normals = histories.take(*run.summary, run.judged >= 0);
+    if (run.judged >= 0) {
+      JudgedRun& target = judged[run.judged];
+      target.history_runs = held;
+      hold_against_own_normals(target.verdicts, std::move(normals));
+    }
+    ++held;
+  }
+}

@@ -1,0 +1,29 @@
+// The runs a site kept, read for the history (history.h).
+//
+// Each path given is a folder or a file. A folder gives every regular file
+// in it that has the name the benchmark gives its result files, so that the
+// folder the benchmark writes into can be named as it is; a file is taken
+// whatever its name. A file that cannot be read, is not a result file, or
+// stops part way is named on `notes` and left out: it never moves a node's
+// normal and never ends the report.
+//
+// Reading a result file of 4,096 ranks takes a tenth of a second or more,
+// so a folder keeps an index of what each file said (history_index.h)
+// beside its files, and only files new or changed since are read.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "history.h"
+
+struct History {
+  std::vector<RunSummary> runs;  // in the order found: folders' files by name
+  std::size_t skipped = 0;       // files named on notes and left out
+};
+
+History read_history(const std::vector<std::string>& paths, std::ostream& notes);
+
+// The name of the index a folder keeps.
+inline constexpr const char* HISTORY_INDEX_NAME = "stelvane-report-index.sqlite";

@@ -1,0 +1,82 @@
+// Each node against its own earlier runs.
+//
+// Nodes bought in stages differ among themselves by 10 to 20 %, yet each one
+// keeps its ratio (its figure over the median of the nodes it is compared
+// with: verdict.h) within a few percent from run to run. So a node is also
+// held against itself:
+//
+//   its own normal  in a measurement, the median of its ratios in its last
+//                   HISTORY_WINDOW earlier runs of the same shape (as many
+//                   workers on it), leaving out runs in which it was slow,
+//                   failed, or low against its own normal, and runs in which
+//                   the measurement was too short to judge;
+//   its own spread  the robust standard deviation of those ratios
+//                   (MAD_TO_SIGMA times their median distance from the
+//                   normal), as a share of the normal; but no smaller than the
+//                   median own spread of all nodes in that measurement nor
+//                   OWN_SPREAD_FLOOR, so that a history that happened to be
+//                   steady does not turn noise into a finding;
+//   its own line    OWN_LOW_SPREADS own spreads below its own normal: in a
+//                   judged measurement a ratio under it is low.
+//
+// With fewer than MIN_HISTORY_RUNS runs behind a normal the node has none
+// there, and only the peer line judges it. A run in which a node is low in at
+// least SLOW_MEASUREMENTS measurements is a low run for it. One run is never
+// enough to call a node slow against itself, in any measurement: a backup or
+// a stray job on one node for one run is common, and a change that lasts is
+// what sets a slow node apart. So:
+//
+//   slow     a low run, and at least LOW_RUNS_TO_SLOW low runs among its last
+//            RECENT_RUNS runs of the same shape, this one included;
+//   suspect  a low run without that, or low in one measurement.
+//
+// A node that stays low for long enough that fewer than MIN_HISTORY_RUNS of
+// its last HISTORY_WINDOW runs are left to make a normal is judged by its
+// peers alone again, and from then on its new level becomes its normal.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "measurements.h"
+
+inline constexpr int HISTORY_WINDOW = 20;
+inline constexpr int MIN_HISTORY_RUNS = 5;
+inline constexpr double OWN_LOW_SPREADS = 4.0;
+inline constexpr double OWN_SPREAD_FLOOR = 0.01;
+inline constexpr int RECENT_RUNS = 3;
+inline constexpr int LOW_RUNS_TO_SLOW = 2;
+
+// A node held against its own earlier runs, in one run. Ratios, normals and
+// lines are in the same units: shares of the other nodes' median.
+struct OwnNormal {
+  int runs[MEASUREMENT_COUNT] = {};       // earlier runs its normal is taken from
+  double normal[MEASUREMENT_COUNT];        // NaN where it has none
+  double spread[MEASUREMENT_COUNT];        // as a share of the normal, floor applied
+  double line[MEASUREMENT_COUNT];          // normal x (1 - OWN_LOW_SPREADS x spread)
+  double deviation[MEASUREMENT_COUNT];     // this run's ratio / normal
+  bool low[MEASUREMENT_COUNT] = {};
+  bool low_run = false;
+  int recent_low_runs = 0;                 // among its last RECENT_RUNS runs, this one included
+  // Its ratios in its earlier runs of the same shape, oldest first (at most
+  // HISTORY_WINDOW), NaN where not judged: the trend a page draws.
+  std::vector<std::vector<double>> earlier;
+
+  OwnNormal() {
+    for (double* values : {normal, spread, line, deviation})
+      for (int m = 0; m < MEASUREMENT_COUNT; ++m) values[m] = NAN;
+  }
+  bool known(int m) const { return runs[m] >= MIN_HISTORY_RUNS; }
+  bool known_anywhere() const {
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+      if (known(m)) return true;
+    return false;
+  }
+  std::vector<int> low_in() const {
+    std::vector<int> indices;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+      if (low[m]) indices.push_back(m);
+    return indices;
+  }
+};
