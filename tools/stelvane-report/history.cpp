@@ -142,8 +142,9 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
 
   std::vector<Placed> order;
   for (const RunSummary& run : history) {
+    // The benchmark's file names are one per run: a stamped name met again is the same run.
     const bool is_judged = std::any_of(judged_summaries.begin(), judged_summaries.end(), [&](const RunSummary& other) {
-      return file_name_of(other.source) == file_name_of(run.source);
+      return !run.stamp.time_stamp.empty() && !run.source.empty() && file_name_of(other.source) == file_name_of(run.source);
     });
     if (!is_judged) order.push_back({&run, -1});
   }

@@ -48,6 +48,6 @@ class NodeHistories {
 // Holds each judged run against the runs of `history` before it and sets
 // each node's own normal, its verdict from both lines, and its probable
 // cause. Runs are placed by their time stamps; when some run has none, in
-// the order given, history first. A history run with the file name of a
-// judged run is that run, and is left out.
+// the order given, history first. A history run with the stamped file name
+// of a judged run is that run, and is left out.
 void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<RunSummary>& history);

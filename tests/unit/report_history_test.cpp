@@ -1,0 +1,174 @@
+// stelvane-report: each node against its own normal, and the probable cause
+// of a slow node, on constructed runs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "causes.h"
+#include "history.h"
+
+namespace {
+
+// One run in which every node has `ratio` in every measurement, but for
+// the changes made, and one worker unless told.
+struct FakeRun {
+  RunSummary summary;
+
+  FakeRun(const std::vector<std::string>& nodes, double ratio = 1.0) {
+    for (const std::string& name : nodes) {
+      RunSummary::Node& node = summary.nodes.emplace_back();
+      node.name = name;
+      node.workers = 1;
+      for (double& r : node.ratios) r = ratio;
+    }
+  }
+  RunSummary::Node& node(const std::string& name) {
+    for (RunSummary::Node& node : summary.nodes)
+      if (node.name == name) return node;
+    throw std::out_of_range(name);
+  }
+  FakeRun& ratio(const std::string& name, std::initializer_list<int> measurements, double ratio) {
+    for (int m : measurements) node(name).ratios[m] = ratio;
+    return *this;
+  }
+};
+
+const std::vector<std::string> NODES = {"a", "b", "c", "d"};
+const std::initializer_list<int> BYTEWISE = {BYTEWISE_WRITE, BYTEWISE_READ};
+
+// Feeds `history` runs in which node a's ratios alternate 1 - wobble and
+// 1 + wobble (the other nodes' stay at 1), then the runs `after`; the
+// OwnNormal of node a in the last run.
+OwnNormal node_a_after(int history, double wobble, const std::vector<FakeRun>& after) {
+  NodeHistories histories;
+  std::vector<OwnNormal> normals;
+  for (int i = 0; i < history; ++i)
+    normals = histories.take(FakeRun(NODES).ratio("a", {0, 1, 2, 3, 4, 5}, i % 2 ? 1 - wobble : 1 + wobble).summary, false);
+  for (const FakeRun& run : after) normals = histories.take(run.summary, true);
+  return normals.front();
+}
+
+TEST(OwnNormal, TooFewRunsAndAFlatHistory) {
+  const FakeRun low = FakeRun(NODES).ratio("a", BYTEWISE, 0.9);
+  EXPECT_FALSE(node_a_after(MIN_HISTORY_RUNS - 1, 0.0, {low}).known(BYTEWISE_WRITE));
+  // A flat history: its spread is the floor, so a ratio within
+  // OWN_LOW_SPREADS floors is not low, one below is.
+  const double edge = 1.0 - OWN_LOW_SPREADS * OWN_SPREAD_FLOOR;
+  const OwnNormal flat = node_a_after(MIN_HISTORY_RUNS, 0.0, {FakeRun(NODES).ratio("a", BYTEWISE, edge + 0.001)});
+  ASSERT_TRUE(flat.known(BYTEWISE_WRITE));
+  EXPECT_DOUBLE_EQ(flat.spread[BYTEWISE_WRITE], OWN_SPREAD_FLOOR);
+  EXPECT_FALSE(flat.low[BYTEWISE_WRITE]);
+  EXPECT_TRUE(node_a_after(MIN_HISTORY_RUNS, 0.0, {FakeRun(NODES).ratio("a", BYTEWISE, edge - 0.001)}).low[BYTEWISE_WRITE]);
+  // A node steadier than the others gets their spread, not its own.
+  NodeHistories histories;
+  std::vector<OwnNormal> normals;
+  for (int i = 0; i < 10; ++i) {
+    FakeRun run(NODES);
+    for (const char* name : {"b", "c", "d"}) run.ratio(name, BYTEWISE, 1.0 + 0.05 * (i % 3 - 1));
+    histories.take(run.summary, false);
+  }
+  normals = histories.take(FakeRun(NODES).ratio("a", BYTEWISE, 0.85).summary, false);
+  EXPECT_NEAR(normals[0].spread[BYTEWISE_WRITE], normals[1].spread[BYTEWISE_WRITE], 1e-12);
+  EXPECT_FALSE(normals[0].low[BYTEWISE_WRITE]);
+}
+
+TEST(OwnNormal, SlowOnlyWhenItLasts) {
+  const FakeRun low = FakeRun(NODES).ratio("a", BYTEWISE, 0.85);
+  const OwnNormal once = node_a_after(10, 0.01, {low});
+  EXPECT_TRUE(once.low_run);
+  EXPECT_EQ(once.recent_low_runs, 1);
+  const OwnNormal twice = node_a_after(10, 0.01, {low, FakeRun(NODES), low});
+  EXPECT_EQ(twice.recent_low_runs, 2);  // 2 of the last 3
+  EXPECT_EQ(node_a_after(10, 0.01, {low, FakeRun(NODES), FakeRun(NODES), low}).recent_low_runs, 1);
+  // Low runs do not make its normal: it stays where it was.
+  EXPECT_NEAR(twice.normal[BYTEWISE_WRITE], 1.0, 0.011);
+  // One low measurement is not a low run.
+  EXPECT_FALSE(node_a_after(10, 0.01, {FakeRun(NODES).ratio("a", {BYTEWISE_READ}, 0.8)}).low_run);
+}
+
+TEST(OwnNormal, ANewNodeAndANodeWithOtherWorkersHaveNoNormal) {
+  NodeHistories histories;
+  for (int i = 0; i < 10; ++i) histories.take(FakeRun(NODES).summary, false);
+  FakeRun changed = FakeRun({"a", "b", "c", "d", "e"}).ratio("a", BYTEWISE, 0.5);
+  changed.node("a").workers = 2;
+  const std::vector<OwnNormal> normals = histories.take(changed.summary, false);
+  EXPECT_FALSE(normals[0].known_anywhere());  // a: another number of workers
+  EXPECT_TRUE(normals[1].known_anywhere());
+  EXPECT_FALSE(normals[4].known_anywhere());  // e: new
+  // Runs in which a measurement was not judged (NaN) do not count towards it.
+  FakeRun unjudged = FakeRun(NODES).ratio("b", {BLOCK_READ}, NAN);
+  NodeHistories sparse;
+  for (int i = 0; i < 10; ++i) sparse.take(i < 6 ? unjudged.summary : FakeRun(NODES).summary, false);
+  EXPECT_EQ(sparse.take(FakeRun(NODES).summary, false)[1].runs[BLOCK_READ], 4);
+}
+
+TEST(ProbableCause, EachPatternAndNoneOtherwise) {
+  const bool all[MEASUREMENT_COUNT] = {true, true, true, true, true, true};
+  const bool no_block[MEASUREMENT_COUNT] = {true, true, true, true, false, false};
+  struct Case {
+    const bool* judged;
+    std::vector<int> low, near;
+    Cause cause;
+  };
+  const Case cases[] = {
+      {no_block, {BYTEWISE_WRITE, BYTEWISE_READ}, {}, Cause::cpu},
+      {no_block, {STREAMS, DESCRIPTORS}, {BYTEWISE_WRITE, BYTEWISE_READ}, Cause::metadata},
+      {all, {STREAMS}, {BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_READ, BLOCK_WRITE}, Cause::metadata},
+      {all, {STREAMS, DESCRIPTORS}, {BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_WRITE}, Cause::unclear},  // block read between
+      {no_block, {STREAMS, DESCRIPTORS, BYTEWISE_WRITE}, {BYTEWISE_READ}, Cause::sync},
+      {all, {STREAMS, DESCRIPTORS, BLOCK_WRITE}, {BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_READ}, Cause::sync},
+      {all, {BLOCK_READ}, {STREAMS, DESCRIPTORS, BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_WRITE}, Cause::bandwidth},
+      {all, {BLOCK_READ}, {STREAMS, DESCRIPTORS, BYTEWISE_READ}, Cause::unclear},  // byte-wise write between
+      {no_block, {BYTEWISE_WRITE}, {STREAMS, DESCRIPTORS, BYTEWISE_READ}, Cause::unclear},
+      {no_block, {STREAMS, DESCRIPTORS}, {STREAMS, BYTEWISE_WRITE, BYTEWISE_READ}, Cause::unclear},
+  };
+  for (const Case& c : cases) {
+    bool low[MEASUREMENT_COUNT] = {}, near[MEASUREMENT_COUNT] = {};
+    for (int m : c.low) low[m] = true;
+    for (int m : c.near) near[m] = true;
+    EXPECT_EQ(cause_of(c.judged, low, near), c.cause) << cause_key(c.cause);
+  }
+}
+
+// A slow node's verdict and cause through a whole judged run: a node whose
+// file handling alone fell against its own normal, in two runs of three.
+TEST(ProbableCause, AgainstItsOwnNormalInAJudgedRun) {
+  std::vector<RunSummary> history;
+  for (int i = 0; i < 8; ++i) {
+    history.push_back(FakeRun(NODES, 1.0).ratio("a", {STREAMS, DESCRIPTORS}, 0.9).summary);
+    history.back().stamp.time_stamp = "2026-11-0" + std::to_string(i + 1) + "T00:00:00";
+  }
+  history[7].nodes[0].ratios[STREAMS] = history[7].nodes[0].ratios[DESCRIPTORS] = 0.7;
+  ResultFile file;
+  file.stamp.time_stamp = "2026-12-01T00:00:00";
+  JudgedRun run{&file, {}};
+  for (const std::string& name : NODES) {
+    NodeVerdict& node = run.verdicts.nodes.emplace_back();
+    node.node = name;
+    node.workers = 1;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      node.ratios[m] = name == "a" && is_file_handling(static_cast<MeasurementId>(m)) ? 0.72 : 1.0;
+      node.lines[m] = LOW_RATIO_CEILING;
+      node.figures[m] = 100;
+    }
+  }
+  std::fill(std::begin(run.verdicts.judged), std::begin(run.verdicts.judged) + 4, true);
+  std::vector<JudgedRun> runs = {std::move(run)};
+  judge_against_history(runs, history);
+  const NodeVerdict& a = *runs[0].verdicts.of("a");
+  EXPECT_EQ(runs[0].history_runs, 8);
+  EXPECT_EQ(a.by_peers, Verdict::ok);  // as given: the peer judge is not run here
+  EXPECT_EQ(a.verdict, Verdict::slow);
+  EXPECT_EQ(a.cause.cause, Cause::metadata);
+  EXPECT_TRUE(a.cause.against_own_normal);
+  EXPECT_EQ(cause_text(a.cause), "probably the metadata path: streams 0.80, descriptors 0.80, byte-wise 1.00/1.00 of "
+                                 "its own normal");
+  for (const NodeVerdict& node : runs[0].verdicts.nodes)
+    if (node.node != "a") {
+      EXPECT_EQ(node.cause.cause, Cause::none) << node.node;
+    }
+}
+
+}  // namespace
