@@ -247,6 +247,69 @@ class ReportTool(JobTestCase):
         self.assertEqual(len(seventh["figures"]["streams"]), 3)
         self.assertEqual(seventh["verdicts"][2], "slow")
 
+    def test_history_folder_its_index_and_damaged_files(self):
+        """A mixed fleet (nodes 15 % apart) in which cn0003 runs at 0.85 of its own speed in the last run kept and
+        the one judged: slow against its own normal, though its peers see nothing; a damaged and a cut file in the
+        folder are named and change no normal; the index gives the same answer, and a damaged index is remade."""
+        folder, judged_folder = os.path.join(self.work, "history"), os.path.join(self.work, "judged")
+        fleet = ["--ranks", "16", "--ranks-per-node", "2", "--spread", "0.01", "--fleet-spread", "0.15"]
+        for day in range(1, 9):
+            slow = ["--slow", "cn0003=0.85"] if day == 8 else []
+            self.make_result_file(folder, *fleet, "--seed", str(day), "--time", "Sun Nov %2d 09:00:00 2026" % day, *slow)
+        run = self.make_result_file(judged_folder, *fleet, "--seed", "99", "--slow", "cn0003=0.85")
+        shutil.copy(run, folder)  # the run judged, also in the folder: not its own history
+        [first] = [name for name in os.listdir(folder) if "Nov  1" in name]
+        with open(os.path.join(folder, first)) as f:
+            text = f.read()
+        damaged = os.path.join(folder, first.replace("Nov  1", "Oct 30"))
+        with open(damaged, "w") as f:
+            f.write(text.replace("Thread:", "Threed:", 3))
+        with open(os.path.join(folder, first.replace("Nov  1", "Oct 31")), "w") as f:
+            f.write(text[:len(text) // 2])
+
+        def judged(*extra):
+            done = report("--json", "--history", folder, run, *extra)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            return json.loads(done.stdout), done.stderr
+
+        document, notes = judged()
+        self.assertEqual(notes.count("history: left out"), 2, notes)
+        self.assertIn("Oct 30", notes)
+        self.assertEqual(document["history_runs"], 8)
+        nodes = {node["node"]: node for node in document["nodes"]}
+        third = nodes["cn0003"]
+        self.assertEqual((third["verdict"], third["by_peers"], third["by_own_normal"]), ("slow", "ok", "slow"))
+        self.assertEqual(third["cause"]["cause"], "cpu")
+        self.assertEqual(third["own_normal"]["low_runs_of_last"], {"runs": 3, "low": 2})
+        self.assertEqual([n for n in nodes if nodes[n]["verdict"] != "ok"], ["cn0003"])
+        self.assertTrue(all(node["cause"] is None for name, node in nodes.items() if name != "cn0003"))
+        index = os.path.join(folder, "stelvane-report-index.sqlite")
+        self.assertTrue(os.path.exists(index))
+        self.assertEqual(judged()[0], document)  # from the index
+        with open(index, "r+b") as f:
+            f.write(b"not a database at all" * 100)
+        self.assertEqual(judged()[0], document)
+        os.remove(damaged)
+        os.remove(index)
+        self.assertEqual(judged()[0]["nodes"], document["nodes"])  # the damaged file moved nothing
+
+        drain = report("--drain", "--history", folder, run)
+        self.assertEqual(drain.stdout, 'scontrol update nodename=cn0003 state=drain reason="stelvane-mpi: slower than '
+                         'its own normal: ' + ", ".join(
+                             "%s %.2f (own %.2f, line %.2f)" % (key, third["ratios"][key], third["own_normal"]["normal"][key],
+                                                                third["own_normal"]["line"][key])
+                             for key in third["own_normal"]["low_in"]) + '; probably CPU or system-call cost"\n')
+        text = report("--history", folder, run).stdout
+        self.assertIn("Held against their own normal from 8 earlier runs: 8 of 8 nodes", text)
+        self.assertIn("probably CPU or system-call cost: streams", text)
+        rows = [row.split(",") for row in report("--csv", "--history", folder, run).stdout.splitlines()]
+        self.assertIn(["cn0003", "slow", "node", "", "bytewise_read"], [row[5:10] for row in rows])
+        self.assertEqual({row[-1] for row in rows[1:] if row[5] == "cn0003" and row[7] == "node"}, {"cpu"})
+        page = os.path.join(self.work, "history.html")
+        self.assertEqual(report("--html", page, "--history", folder, run).returncode, 0)
+        with open(page) as f:
+            self.assertEqual(f.read().count('<svg class="trend"'), 1)
+
     def test_command_line(self):
         self.assertEqual(report().returncode, 2)
         self.assertEqual(report("--json", "--csv", "x").returncode, 2)
