@@ -4,17 +4,20 @@
 //
 //   make-result-file DIR --ranks N [--ranks-per-node K] [--seed S]
 //                    [--scale F] [--spread S] [--fleet-spread F]
-//                    [--slow NODE=F]... [--failed NODE]...
+//                    [--short-blocks] [--slow NODE=F]... [--failed NODE]...
 //                    [--time "Mon Dec  7 01:17:13 2026"] [--zone UTC]
 //
 // Nodes are named cn0000, cn0001, ...; rank r runs on node r mod nodes, as
 // --map-by node places it, so rank 0 runs on cn0000. Every figure is a
 // typical one of this machine times a noise of up to 10 % (from the seed;
 // with --spread S, a log-normal noise whose logarithm has standard deviation
-// S, as the figures of a measured cluster scatter),
+// S, as the figures of a measured cluster scatter; S1,...,S6 gives each
+// measurement its own, in report order),
 // times --scale, times the node's own speed with --fleet-spread F (drawn
 // evenly within 1 +- F, the same in every file whatever the seed: a fleet
-// bought in stages), times F on a --slow node; a --failed node's block
+// bought in stages), times F on a --slow node; with --short-blocks the block
+// measurements run 100 times faster, too short to be judged, as in the
+// benchmark scripts' mid-size runs; a --failed node's block
 // measurements failed (nan). Prints the path of the file it wrote.
 #include <cmath>
 #include <cstdio>
@@ -40,8 +43,9 @@ struct Options {
   int ranks_per_node = 1;
   unsigned seed = 1;
   double scale = 1.0;
-  double spread = 0.0;  // standard deviation of the noise's logarithm; 0: up to 10 %, evenly
+  double spread[MEASUREMENT_COUNT] = {};  // standard deviation of the noise's logarithm; 0: up to 10 %, evenly
   double fleet_spread = 0.0;  // nodes' own speeds, within 1 +- this
+  bool short_blocks = false;
   std::map<std::string, double> slow;  // node: factor
   std::map<std::string, bool> failed;
   std::string time = "Mon Dec  7 01:17:13 2026";
@@ -51,7 +55,7 @@ struct Options {
 [[noreturn]] void usage(const std::string& problem) {
   std::cerr << "make-result-file: " << problem
             << "\nusage: make-result-file DIR --ranks N [--ranks-per-node K] [--seed S] [--scale F] "
-               "[--spread S] [--fleet-spread F] [--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
+               "[--spread S] [--fleet-spread F] [--short-blocks] [--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
   std::exit(2);
 }
 
@@ -67,8 +71,18 @@ Options parse(int argc, char* argv[]) {
     else if (arg == "--ranks-per-node") options.ranks_per_node = std::atoi(value().c_str());
     else if (arg == "--seed") options.seed = static_cast<unsigned>(std::atoi(value().c_str()));
     else if (arg == "--scale") options.scale = std::atof(value().c_str());
-    else if (arg == "--spread") options.spread = std::atof(value().c_str());
+    else if (arg == "--spread") {
+      const std::string list = value();
+      std::size_t at = 0;
+      for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+        options.spread[m] = std::atof(list.c_str() + at);
+        const std::size_t comma = list.find(',', at);
+        if (comma != std::string::npos) at = comma + 1;
+        else if (m > 0 && m + 1 < MEASUREMENT_COUNT) usage("--spread takes one value or six");
+      }
+    }
     else if (arg == "--fleet-spread") options.fleet_spread = std::atof(value().c_str());
+    else if (arg == "--short-blocks") options.short_blocks = true;
     else if (arg == "--time") options.time = value();
     else if (arg == "--zone") options.zone = value();
     else if (arg == "--failed") options.failed[value()] = true;
@@ -105,8 +119,10 @@ int main(int argc, char* argv[]) {
   const int nodes = (options.ranks + options.ranks_per_node - 1) / options.ranks_per_node;
   std::mt19937 random(options.seed);
   std::uniform_real_distribution<double> even(0.9, 1.1);
-  std::lognormal_distribution<double> scattered(0.0, options.spread > 0 ? options.spread : 1.0);
-  auto noise = [&](std::mt19937& source) { return options.spread > 0 ? scattered(source) : even(source); };
+  std::normal_distribution<double> normal(0.0, 1.0);
+  auto noise = [&](std::mt19937& source, int m) {
+    return options.spread[m] > 0 ? std::exp(options.spread[m] * normal(source)) : even(source);
+  };
 
   // Each node's own speed, from a generator of its own that no seed moves.
   std::vector<double> own_speed(nodes, 1.0);
@@ -118,12 +134,13 @@ int main(int argc, char* argv[]) {
   figures.ranks = options.ranks;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
     const MeasurementId id = static_cast<MeasurementId>(m);
-    figures.single_rate[m] = TYPICAL[m] * options.scale * noise(random);
+    const double typical = TYPICAL[m] * (options.short_blocks && (id == BLOCK_READ || id == BLOCK_WRITE) ? 100 : 1);
+    figures.single_rate[m] = typical * options.scale * noise(random, m);
     figures.single_seconds[m] = credited(id, 0) / figures.single_rate[m];
     double total = 0.0;
     for (int rank = 1; rank < options.ranks; ++rank) {
       const std::string node = node_name(rank % nodes);
-      double rate = TYPICAL[m] * options.scale * noise(random) * own_speed[rank % nodes];
+      double rate = typical * options.scale * noise(random, m) * own_speed[rank % nodes];
       if (options.slow.count(node)) rate *= options.slow.at(node);
       const double seconds = credited(id, rank) / rate;
       if (options.failed.count(node) && (id == BLOCK_READ || id == BLOCK_WRITE)) rate = NAN;

@@ -36,9 +36,12 @@ Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_
   auto is_low = [&](int m) { return judged[m] && low[m]; };
   auto is_near = [&](int m) { return judged[m] && near[m]; };
   auto not_against = [&](int m) { return !judged[m] || near[m]; };
-  const bool file_handling_low = (is_low(STREAMS) || is_low(DESCRIPTORS)) && !is_near(STREAMS) && !is_near(DESCRIPTORS);
+  // A pair of measurements through the same path is low when one is low
+  // and neither is near normal.
+  auto pair_low = [&](int a, int b) { return (is_low(a) || is_low(b)) && !is_near(a) && !is_near(b); };
+  const bool file_handling_low = pair_low(STREAMS, DESCRIPTORS);
 
-  if (is_low(BYTEWISE_WRITE) && is_low(BYTEWISE_READ)) return Cause::cpu;
+  if (pair_low(BYTEWISE_WRITE, BYTEWISE_READ) && judged[BYTEWISE_WRITE] && judged[BYTEWISE_READ]) return Cause::cpu;
   if (file_handling_low && is_near(BYTEWISE_WRITE) && is_near(BYTEWISE_READ) && not_against(BLOCK_READ) &&
       not_against(BLOCK_WRITE))
     return Cause::metadata;

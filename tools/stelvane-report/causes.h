@@ -6,14 +6,15 @@
 // the line that judges it (its own spread, or the peer line's standard
 // deviation), a deviation is *low* below that line and *near normal* within
 // NEAR_SPREADS of it. What each part of the system costs in each measurement
-// gives the patterns, tried in this order:
+// gives the patterns, tried in this order (a pair of measurements is low
+// when one of them is low and neither is near normal):
 //
-//   CPU or system-call cost   byte-wise write and read both low: one byte
+//   CPU or system-call cost   byte-wise write and read low: one byte
 //                             from the page cache costs a system call and
 //                             nothing else, so only the CPU or the path of
 //                             a call (a FUSE layer, say) slows the read;
-//   the metadata path         file handling low (creates, opens, closes,
-//                             removes), byte-wise write and read near normal,
+//   the metadata path         file handling (streams and descriptors:
+//                             creates, opens, closes, removes) low, byte-wise write and read near normal,
 //                             and the block measurements too where judged;
 //   sync or flush behaviour   file handling low and the writes low (byte-
 //                             wise or block), the reads near normal;
