@@ -11,6 +11,7 @@
 #include "failures.h"
 #include "workloads/report_outline.h"
 #include "result_reader.h"
+#include "units.h"
 #include "verdict.h"
 
 namespace {
@@ -224,4 +225,19 @@ TEST(ReportNumbers, OnlyTheStreamDefaultFormat) {
   for (const char* bad : {"", "0.50", "262144.0", "1.234567e+06", "1e6", "0x10", "12a", " 1", "NaN"}) {
     EXPECT_FALSE(parse_report_number(bad, value)) << bad;
   }
+}
+
+TEST(ReportNumbers, AdministratorsUnitsAndExactOnes) {
+  const double MiB = 1048576;
+  EXPECT_EQ(rate_text(412 * MiB, "bytes/s"), "412 MiB/s");
+  EXPECT_EQ(rate_text(1.73 * 1024 * MiB, "bytes/s"), "1.73 GiB/s");
+  EXPECT_EQ(rate_text(1000 * MiB, "bytes/s"), "0.977 GiB/s");  // never four digits of a unit
+  EXPECT_EQ(rate_text(999.4, "bytes/s"), "999 B/s");
+  EXPECT_EQ(rate_text(38712, "files/s"), "38.7 k files/s");
+  EXPECT_EQ(rate_text(577000, "accesses/s"), "577 k accesses/s");
+  EXPECT_EQ(rate_text(950, "files/s"), "950 files/s");
+  EXPECT_EQ(rate_text(99.96, "files/s"), "100 files/s");
+  EXPECT_EQ(rate_text(NAN, "files/s"), "nan");
+  EXPECT_EQ(count_text(1, "worker") + ", " + count_text(2, "worker"), "1 worker, 2 workers");
+  for (double value : {0.1, 412345678.123, 1.0 / 3, 4.2e-7}) EXPECT_EQ(std::stod(exact_text(value)), value);
 }

@@ -9,6 +9,7 @@
 #include "causes.h"
 #include "compare.h"
 #include "outputs.h"
+#include "units.h"
 #include "verdict.h"
 
 namespace {
@@ -67,21 +68,6 @@ std::string escaped(const std::string& text) {
     }
   }
   return out;
-}
-
-// A figure with an SI prefix and three significant digits: 950, 12.5k, 3.4G.
-std::string si_text(double value) {
-  if (!std::isfinite(value)) return figure_text(value);
-  const char* prefixes[] = {"", "k", "M", "G", "T", "P"};
-  int power = 0;
-  double scaled = value;
-  while (std::fabs(scaled) >= 1000 && power < 5) {
-    scaled /= 1000;
-    ++power;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3g%s", scaled, prefixes[power]);
-  return text;
 }
 
 // A step of 1, 2 or 5 times a power of ten that cuts [0, top] into 4 to 10.
@@ -266,18 +252,20 @@ void write_compact_heat_map(std::ostream& out, const Verdicts& verdicts) {
 struct Plot {
   double width = 640, height = 190, left = 56, right = 12, top = 10, bottom = 34;
   double ceiling = 1;  // figure at the top
+  RateScale scale;     // the unit the figures read in
   double x0() const { return left; }
   double x1() const { return width - right; }
   double y_of(double figure) const { return top + (height - top - bottom) * (1 - figure / ceiling); }
 };
 
+// Ticks at 1, 2 or 5 times a power of ten of the unit the figures read in.
 void write_axes(std::ostream& out, const Plot& plot, const std::string& x_label) {
-  const double step = tick_step(plot.ceiling);
+  const double step = tick_step(plot.ceiling / plot.scale.size) * plot.scale.size;
   for (double tick = 0; tick <= plot.ceiling * 1.0001; tick += step) {
     const double y = plot.y_of(tick);
     out << "<line class=\"grid\" x1=\"" << plot.x0() << "\" y1=\"" << y << "\" x2=\"" << plot.x1() << "\" y2=\"" << y
         << "\"/><text class=\"tick\" x=\"" << plot.x0() - 4 << "\" y=\"" << y + 3 << "\" text-anchor=\"end\">"
-        << si_text(tick) << "</text>";
+        << three_figures(tick / plot.scale.size) << "</text>";
   }
   out << "<line class=\"axis\" x1=\"" << plot.x0() << "\" y1=\"" << plot.y_of(0) << "\" x2=\"" << plot.x1()
       << "\" y2=\"" << plot.y_of(0) << "\"/><line class=\"axis\" x1=\"" << plot.x0() << "\" y1=\"" << plot.top
@@ -294,15 +282,19 @@ void write_level(std::ostream& out, const Plot& plot, const char* css, double fi
 
 void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, const Verdicts& verdicts) {
   const WorkerSpread spread = spread_of(figures);
+  const std::string unit = MEASUREMENTS[m].unit;
+  auto rate = [&](double value) { return rate_text(value, unit); };
   Plot plot;
   double highest = std::isfinite(figures.rank0_figure) ? figures.rank0_figure : 0;
   if (std::isfinite(spread.max)) highest = std::max(highest, spread.max);
-  plot.ceiling = highest > 0 ? tick_step(highest) * std::ceil(highest / tick_step(highest)) : 1;
+  plot.scale = rate_scale(highest, unit);
+  const double scaled = highest / plot.scale.size;
+  plot.ceiling = highest > 0 ? tick_step(scaled) * std::ceil(scaled / tick_step(scaled)) * plot.scale.size : 1;
   const bool bars = figures.workers.size() <= BAR_LIMIT;
   out << "<svg class=\"chart\" data-measurement=\"" << MEASUREMENTS[m].key << "\" width=\"" << plot.width
       << "\" height=\"" << plot.height << "\" xmlns=\"http://www.w3.org/2000/svg\">";
   write_axes(out, plot,
-             std::string(bars ? "workers by rank" : "workers, lowest figure first") + " (" + MEASUREMENTS[m].unit + ")");
+             std::string(bars ? "workers by rank" : "workers, lowest figure first") + " (" + plot.scale.name + ")");
   const double span = plot.x1() - plot.x0();
   if (bars) {
     const double step = span / std::max<std::size_t>(figures.workers.size(), 1);
@@ -313,7 +305,7 @@ void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, co
       out << "<rect class=\"bar" << (failed ? " failed" : verdicts.slow_in(worker, m) ? " slow" : "")
           << "\" data-rank=\"" << worker.rank << "\" x=\"" << plot.x0() + step * (i + 0.15) << "\" y=\""
           << plot.y_of(figure) << "\" width=\"" << step * 0.7 << "\" height=\"" << plot.y_of(0) - plot.y_of(figure)
-          << "\"><title>Thread:" << worker.rank << " @" << escaped(worker.node) << ": " << figure_text(worker.figure)
+          << "\"><title>Thread:" << worker.rank << " @" << escaped(worker.node) << ": " << rate(worker.figure)
           << "</title></rect>";
       if (figures.workers.size() <= RANK_LABEL_LIMIT)
         out << "<text class=\"tick\" x=\"" << plot.x0() + step * (i + 0.5) << "\" y=\"" << plot.y_of(0) + 12
@@ -335,19 +327,19 @@ void write_chart(std::ostream& out, int m, const MeasurementFigures& figures, co
       if (verdicts.slow_in(*sorted[i], m))
         out << "<circle class=\"dot slow\" cx=\"" << x_of(i) << "\" cy=\"" << plot.y_of(sorted[i]->figure)
             << "\" r=\"3\"><title>Thread:" << sorted[i]->rank << " @" << escaped(sorted[i]->node) << ": "
-            << figure_text(sorted[i]->figure) << "</title></circle>";
+            << rate(sorted[i]->figure) << "</title></circle>";
   }
-  write_level(out, plot, "median", spread.median, "median of the workers: " + figure_text(spread.median));
+  write_level(out, plot, "median", spread.median, "median of the workers: " + rate(spread.median));
   const double line = verdicts.median_line(m);
   write_level(out, plot, "threshold", line * spread.median,
-              ratio_text(line) + " x the median (the nodes' median line): " + figure_text(line * spread.median));
-  write_level(out, plot, "rank0", figures.rank0_figure, "rank 0 alone: " + figure_text(figures.rank0_figure));
+              ratio_text(line) + " x the median (the nodes' median line): " + rate(line * spread.median));
+  write_level(out, plot, "rank0", figures.rank0_figure, "rank 0 alone: " + rate(figures.rank0_figure));
   out << "</svg>\n";
   std::size_t failed = figures.workers.size() - spread.measured;
-  out << "<p class=\"meta\">dashed: the workers' median, " << si_text(spread.median) << "; dotted red: "
-      << ratio_text(line) << " &times; the median, the nodes' median line; green: rank 0 alone, " << si_text(figures.rank0_figure)
-      << "; red: ranks of slow nodes. Range " << si_text(spread.min) << " to " << si_text(spread.max)
-      << ", cluster total " << si_text(figures.total)
+  out << "<p class=\"meta\">dashed: the workers' median, " << rate(spread.median) << "; dotted red: "
+      << ratio_text(line) << " &times; the median, the nodes' median line; green: rank 0 alone, " << rate(figures.rank0_figure)
+      << "; red: ranks of slow nodes. Range " << rate(spread.min) << " to " << rate(spread.max)
+      << ", cluster total " << rate(figures.total)
       << (failed ? ", " + std::to_string(failed) + " failed (not drawn)" : "") << ".</p>\n";
 }
 
@@ -438,10 +430,11 @@ void write_file(std::ostream& out, const JudgedRun& run) {
   else
     write_compact_heat_map(out, verdicts);
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-    out << "<div class=\"measurement\" id=\"" << MEASUREMENTS[m].key << "\"><h3>" << MEASUREMENTS[m].title << " ("
-        << MEASUREMENTS[m].unit << ")</h3>\n";
+    out << "<div class=\"measurement\" id=\"" << MEASUREMENTS[m].key << "\"><h3>" << MEASUREMENTS[m].title
+        << "</h3>\n";
     if (file.measurements[m].workers.empty())
-      out << "<p class=\"meta\">rank 0 alone: " << figure_text(file.measurements[m].rank0_figure) << "</p>\n";
+      out << "<p class=\"meta\">rank 0 alone: " << rate_text(file.measurements[m].rank0_figure, MEASUREMENTS[m].unit)
+          << "</p>\n";
     else
       write_chart(out, m, file.measurements[m], verdicts);
     out << "</div>\n";

@@ -9,6 +9,7 @@
 #include "causes.h"
 #include "compare.h"
 #include "drain.h"
+#include "units.h"
 #include "verdict.h"
 
 std::string figure_text(double value) {
@@ -148,13 +149,14 @@ void write_text(std::ostream& out, const std::vector<JudgedRun>& runs) {
     write_verdict_text(out, verdicts, run.history_runs);
     for (int i = 0; i < MEASUREMENT_COUNT; ++i) {
       const MeasurementFigures& m = file.measurements[i];
-      out << "  " << MEASUREMENTS[i].title << " (" << MEASUREMENTS[i].unit << ")\n";
-      out << "    rank 0 alone: " << figure_text(m.rank0_figure) << "\n";
+      const std::string unit = MEASUREMENTS[i].unit;
+      out << "  " << MEASUREMENTS[i].title << "\n";
+      out << "    rank 0 alone: " << rate_text(m.rank0_figure, unit) << "\n";
       if (m.workers.empty()) continue;
       const WorkerSpread spread = spread_of(m);
-      out << "    cluster total: " << figure_text(m.total) << " (" << figure_text(m.improvement)
-          << " times rank 0); " << m.workers.size() << " workers: median " << figure_text(spread.median) << ", min "
-          << figure_text(spread.min) << ", max " << figure_text(spread.max) << "\n";
+      out << "    cluster total: " << rate_text(m.total, unit) << " (" << three_figures(m.improvement)
+          << " times rank 0); " << count_text(m.workers.size(), "worker") << ": median " << rate_text(spread.median, unit)
+          << ", min " << rate_text(spread.min, unit) << ", max " << rate_text(spread.max, unit) << "\n";
       std::string failed;
       for (const WorkerFigures& worker : m.workers)
         if (std::isnan(worker.figure)) failed += (failed.empty() ? "" : ", ") + worker_label(worker);
@@ -318,13 +320,16 @@ struct CsvRow {
   const NodeVerdict* judged_node = nullptr;  // node rows: its own normal and cause
 };
 
+// A ratio at full precision; - when not compared.
+std::string csv_ratio(double ratio) { return std::isnan(ratio) ? "-" : exact_text(ratio); }
+
 // own_normal,own_line,own_low,cause: a node row's, empty elsewhere.
 std::string own_fields(const CsvRow& row) {
   const NodeVerdict* node = row.judged_node;
   if (node == nullptr) return ",,,";
   const int m = row.measurement;
   const std::string low = node->own.known(m) ? (node->own.low[m] ? "yes" : "no") : "";
-  return ratio_text(node->own.normal[m]) + ',' + ratio_text(node->own.line[m]) + ',' + low + ',' +
+  return csv_ratio(node->own.normal[m]) + ',' + csv_ratio(node->own.line[m]) + ',' + low + ',' +
          cause_key(node->cause.cause);
 }
 
@@ -339,8 +344,8 @@ void csv_row(std::ostream& out, const ResultFile& file, const CsvRow& row) {
   out << csv_field(file.source) << ',' << file.stamp.time_stamp << ',' << csv_field(file.stamp.time_zone) << ','
       << csv_field(file.stamp.rank0_node) << ',' << file.ranks << ',' << csv_field(row.node) << ',' << row.verdict
       << ',' << row.role << ',' << row.rank << ',' << MEASUREMENTS[row.measurement].key << ','
-      << MEASUREMENTS[row.measurement].unit << ',' << figure_text(row.seconds) << ',' << figure_text(row.figure)
-      << ',' << ratio_text(row.ratio) << ',' << (row.low ? "yes" : "no") << ',' << (row.failed ? "yes" : "no")
+      << MEASUREMENTS[row.measurement].unit << ',' << exact_text(row.seconds) << ',' << exact_text(row.figure)
+      << ',' << csv_ratio(row.ratio) << ',' << (row.low ? "yes" : "no") << ',' << (row.failed ? "yes" : "no")
       << ',' << (row.no_answer ? "yes" : "no") << ',' << own_fields(row) << "\n";
 }
 
@@ -485,7 +490,7 @@ void write_comparison_csv(std::ostream& out, const std::vector<const ResultFile*
       if (!point.present) continue;
       out << run.stamp.time_stamp << ',' << csv_field(run.stamp.time_zone) << ',' << csv_field(run.source) << ','
           << csv_field(node.node) << ',' << verdict_name(point.verdict);
-      for (double figure : point.figures) out << ',' << figure_text(figure);
+      for (double figure : point.figures) out << ',' << exact_text(figure);
       const NodeChange* change = compared && change_of.count(node.node) ? change_of.at(node.node) : nullptr;
       for (int m = 0; m < MEASUREMENT_COUNT; ++m) out << ',' << (change ? ratio_text(change->relative[m]) : "");
       out << ',' << (change ? (change->slower ? "yes" : "no") : "") << "\n";

@@ -213,7 +213,10 @@ class NodeJudge {
     place_ranks();
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) judge_measurement(m);
     note_lost_ranks();
-    for (NodeVerdict& node : verdicts_.nodes) node.verdict = node.by_peers = decide(node);
+    for (NodeVerdict& node : verdicts_.nodes) {
+      node.verdict = node.by_peers = decide(node);
+      node.cause = probable_cause(node, verdicts_.judged);
+    }
     order_worst_first(verdicts_);
     return std::move(verdicts_);
   }
