@@ -310,6 +310,63 @@ class ReportTool(JobTestCase):
         with open(page) as f:
             self.assertEqual(f.read().count('<svg class="trend"'), 1)
 
+    def check_metrics(self, result, *options):
+        """stelvane-report --prometheus on a result file: what promtool says, and the samples parsed back as
+        {(metric, frozenset of labels): value}."""
+        folder = tempfile.mkdtemp(dir=self.work)
+        path = os.path.join(folder, "stelvane.prom")
+        done = report("--prometheus", path, *options, result)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(os.listdir(folder), ["stelvane.prom"])  # no temporary file left beside it
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-8")  # valid UTF-8 whatever the names
+        check = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        samples = {}
+        for line in text.splitlines():
+            if line.startswith("#"):
+                continue
+            metric, labels, value = re.fullmatch(r'(\w+)(?:\{(.*)\})? (\S+)', line).groups()
+            pairs = re.findall(r'(\w+)="((?:[^"\\]|\\.)*)"', labels or "")
+            unescaped = [(k, re.sub(r'\\(.)', lambda m: "\n" if m.group(1) == "n" else m.group(1), v)) for k, v in pairs]
+            key = (metric, frozenset(unescaped))
+            self.assertNotIn(key, samples)
+            samples[key] = float(value)
+        return samples, path
+
+    def test_prometheus_metrics(self):
+        # A real run, its node names hostile; then a hostile name no host could have, and 4,096 ranks.
+        _, real = self.result_file(4)
+        samples, path = self.check_metrics(real)
+        verdicts = {dict(labels)["node"]: dict(labels)["verdict"] for (metric, labels) in samples
+                    if metric == "stelvane_node_verdict"}
+        self.assertEqual(set(verdicts), set(HOSTS[:4]))
+        self.assertEqual(samples[("stelvane_run_ranks", frozenset())], 4)
+        with open(real, "rb") as f:
+            text = f.read()
+        hostile = os.path.join(self.work, os.path.basename(real))
+        with open(hostile, "wb") as f:
+            f.write(text.replace(b"@node one", b'@a\\b"c\xff\xfed'))
+        samples, _ = self.check_metrics(hostile)
+        self.assertIn('a\\b"c\\xff\\xfed', {dict(labels).get("node") for (_, labels) in samples})
+
+        big = self.make_result_file(os.path.join(self.work, "big"), "--ranks", "4096", "--slow", "cn0007=0.3",
+                                    "--time", "Mon Dec  7 09:00:00 2026")
+        samples, path = self.check_metrics(big)
+        inode = os.stat(path).st_ino
+        per_node = [labels for (metric, labels) in samples if metric.startswith("stelvane_node_")]
+        self.assertLessEqual(len(per_node), 19 * 4096)
+        self.assertIn(("stelvane_node_verdict", frozenset({("node", "cn0007"), ("verdict", "slow"), ("cause", "cpu")})),
+                      samples)
+        self.assertEqual(samples[("stelvane_nodes", frozenset({("verdict", "slow")}))], 1)
+        self.assertEqual(samples[("stelvane_run_start_timestamp_seconds", frozenset())], 1796634000)
+        # Written anew by a rename, never in place; a folder it cannot write into is an error.
+        self.assertEqual(report("--prometheus", path, big).returncode, 0)
+        self.assertNotEqual(os.stat(path).st_ino, inode)
+        refused = report("--prometheus", "/nonexistent/stelvane.prom", big)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("cannot write /nonexistent/stelvane.prom", refused.stderr)
+
     def test_command_line(self):
         self.assertEqual(report().returncode, 2)
         self.assertEqual(report("--json", "--csv", "x").returncode, 2)

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "prometheus.h"
 #include "report.h"
 
 namespace {
@@ -29,8 +30,9 @@ void write_every_output(const Report& report) {
     write_report(out, notes, report, format);
     if (format == Format::json && !nlohmann::json::accept(out.str())) std::abort();
   }
-  std::ostringstream page;
+  std::ostringstream page, metrics;
   write_report_page(page, report);
+  write_prometheus(metrics, latest_run(report));
 }
 
 }  // namespace

@@ -72,14 +72,17 @@ Options parse(int argc, char* argv[]) {
     else if (arg == "--seed") options.seed = static_cast<unsigned>(std::atoi(value().c_str()));
     else if (arg == "--scale") options.scale = std::atof(value().c_str());
     else if (arg == "--spread") {
+      // One value for every measurement, or six, in report order.
       const std::string list = value();
       std::size_t at = 0;
-      for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-        options.spread[m] = std::atof(list.c_str() + at);
-        const std::size_t comma = list.find(',', at);
-        if (comma != std::string::npos) at = comma + 1;
-        else if (m > 0 && m + 1 < MEASUREMENT_COUNT) usage("--spread takes one value or six");
+      int given = 0;
+      for (; given < MEASUREMENT_COUNT && at != std::string::npos; ++given) {
+        options.spread[given] = std::atof(list.c_str() + at);
+        at = list.find(',', at);
+        if (at != std::string::npos) ++at;
       }
+      if (at != std::string::npos || (given != 1 && given != MEASUREMENT_COUNT)) usage("--spread takes one value or six");
+      for (int m = given; m < MEASUREMENT_COUNT; ++m) options.spread[m] = options.spread[0];
     }
     else if (arg == "--fleet-spread") options.fleet_spread = std::atof(value().c_str());
     else if (arg == "--short-blocks") options.short_blocks = true;

@@ -10,6 +10,7 @@
 
 #include "history_files.h"
 #include "outputs.h"
+#include "prometheus.h"
 #include "report.h"
 #include "verdict.h"
 #include "result_reader.h"
@@ -51,7 +52,7 @@ int main(int argc, char* argv[]) {
   CLI::App app{description(), "stelvane-report"};
   std::vector<std::string> names;
   bool json = false, csv = false, drain = false;
-  std::string html_path, baseline_name;
+  std::string html_path, baseline_name, prometheus_path;
   std::vector<std::string> history_paths;
   app.add_option("FILE", names, "result files to read; - for standard input")->required();
   auto* json_flag = app.add_flag("--json", json, "print JSON instead of the summary");
@@ -62,6 +63,9 @@ int main(int argc, char* argv[]) {
       ->excludes(json_flag)
       ->excludes(csv_flag);
   app.add_option("--html", html_path, "also write a self-contained HTML page of the results to this file");
+  app.add_option("--prometheus", prometheus_path,
+                 "also write the verdict of the latest run as metrics for node_exporter's textfile collector to this "
+                 "file (written whole: into a temporary file beside it, then renamed)");
   app.add_option("--baseline", baseline_name,
                  "compare with this earlier run: name the nodes that got slower than the cluster as a whole since; "
                  "with several FILEs, each node's history over all of them, in the order of their time stamps");
@@ -104,6 +108,14 @@ int main(int argc, char* argv[]) {
     if (!page) {
       std::cerr << "stelvane-report: cannot write " << html_path << ": "
                 << (errno ? std::strerror(errno) : "unknown reason") << std::endl;
+      return EXIT_UNREADABLE;
+    }
+  }
+
+  if (!prometheus_path.empty()) {
+    std::string why;
+    if (!write_prometheus_file(prometheus_path, latest_run(report), why)) {
+      std::cerr << "stelvane-report: cannot write " << prometheus_path << ": " << why << std::endl;
       return EXIT_UNREADABLE;
     }
   }

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <algorithm>
+
 #include "drain.h"
 #include "outputs.h"
 
@@ -41,4 +43,14 @@ void write_report(std::ostream& out, std::ostream& notes, const Report& report, 
 
 void write_report_page(std::ostream& out, const Report& report) {
   write_html(out, report.judged, report.comparing ? &report.comparison : nullptr);
+}
+
+const JudgedRun& latest_run(const Report& report) {
+  const JudgedRun* latest = &report.judged.back();
+  const bool all_stamped = std::all_of(report.judged.begin(), report.judged.end(),
+                                       [](const JudgedRun& run) { return !run.file->stamp.time_stamp.empty(); });
+  if (all_stamped)
+    for (const JudgedRun& run : report.judged)
+      if (run.file->stamp.time_stamp > latest->file->stamp.time_stamp) latest = &run;
+  return *latest;
 }

@@ -30,3 +30,6 @@ Report prepare_report(const std::vector<ResultFile>& files, bool comparing,
 // `notes` takes what is said beside the output (nodes left out of a drain list).
 void write_report(std::ostream& out, std::ostream& notes, const Report& report, Format format);
 void write_report_page(std::ostream& out, const Report& report);
+
+// The run with the latest time stamp; the last given when some has none.
+const JudgedRun& latest_run(const Report& report);
