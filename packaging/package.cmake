@@ -1,5 +1,5 @@
-# What an install holds besides the programs, and the Debian package made of
-# it (cpack -G DEB in the build folder).
+# What an install holds besides the programs, and the Debian and RPM
+# packages made of it (cpack -G DEB, cpack -G RPM in the build folder).
 #
 #   PREFIX/bin/stelvane-mpi, PREFIX/bin/stelvane-report
 #   PREFIX/share/man/man1/stelvane-mpi.1.gz, stelvane-report.1.gz
@@ -10,10 +10,12 @@ set(STELVANE_PACKAGE stelvane-mpi)
 if(STELVANE_MPI_FAMILY STREQUAL "mpich")
   set(MPI_DESCRIPTION "MPICH")
   set(MPI_LAUNCHER_PACKAGE mpich)
+  set(MPI_RPM_PACKAGE mpich)
   set(STELVANE_PACKAGE stelvane-mpi-mpich)  # beside the Open MPI build, never over it
 else()
   set(MPI_DESCRIPTION "Open MPI")
   set(MPI_LAUNCHER_PACKAGE openmpi-bin)
+  set(MPI_RPM_PACKAGE openmpi)
 endif()
 
 # Man pages and the changelog go in compressed, as Debian's policy asks;
@@ -51,6 +53,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "This build runs under ${MPI_DESCRIPTION}.")
 string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_GENERATOR DEB)
+find_program(RPMBUILD rpmbuild)
+if(RPMBUILD)
+  list(APPEND CPACK_GENERATOR RPM)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)  # the packaging's own revision, as packaging/changelog says
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
@@ -63,6 +69,33 @@ set(CPACK_DEBIAN_PACKAGE_CONFLICTS stelvane-mpi-mpich)
 if(STELVANE_PACKAGE STREQUAL "stelvane-mpi-mpich")
   set(CPACK_DEBIAN_PACKAGE_CONFLICTS stelvane-mpi)
 endif()
+# The RPM, for RHEL-family systems: their MPI packages are named openmpi and
+# mpich; the libraries it links rpmbuild finds by itself.
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_RELEASE 1)
+set(CPACK_RPM_PACKAGE_LICENSE "unspecified")  # the project has chosen none yet
+set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+set(CPACK_RPM_PACKAGE_SUMMARY "Storage benchmark for the node-local file systems of a cluster")
+set(CPACK_RPM_PACKAGE_VENDOR "stelvane-mpi developers")
+# No links under /usr/lib/.build-id: they would clash between the Open MPI
+# and the MPICH build, and debug information is not shipped. And no
+# rpmbuild steps after the install: CPack has stripped the programs and
+# compressed the pages already, so the RPM holds byte for byte the programs
+# the Debian package holds.
+set(CPACK_RPM_SPEC_MORE_DEFINE
+    "%define packager ${CPACK_PACKAGE_CONTACT}\n%define _build_id_links none\n%define __os_install_post %{nil}")
+set(CPACK_RPM_PACKAGE_URL "https://vantrel.example/stelvane-mpi")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_PACKAGE_REQUIRES ${MPI_RPM_PACKAGE})
+if(STELVANE_PACKAGE STREQUAL "stelvane-mpi-mpich")
+  set(CPACK_RPM_PACKAGE_CONFLICTS stelvane-mpi)
+else()
+  set(CPACK_RPM_PACKAGE_CONFLICTS stelvane-mpi-mpich)
+endif()
+set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_SOURCE_DIR}/packaging/rpm-changelog)
+# Folders other packages own.
+list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1 /usr/share/modulefiles
+     /usr/share/doc)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
