@@ -128,7 +128,7 @@ int furthest_below(const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]
 // (grey) and its own line (dashed).
 void write_trend(std::ostream& out, const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]) {
   const int m = furthest_below(node, judged);
-  if (m < 0 || node.own.earlier.empty()) return;
+  if (m < 0 || node.own.earlier.empty() || node.verdict == Verdict::failed) return;
   std::vector<double> ratios;
   for (const std::vector<double>& run : node.own.earlier) ratios.push_back(run[m]);
   ratios.push_back(node.ratios[m]);
@@ -173,7 +173,10 @@ void write_summary(std::ostream& out, const Verdicts& verdicts, int history_runs
     std::size_t own = 0;
     for (const NodeVerdict& node : verdicts.nodes) own += node.own.known_anywhere();
     out << "<p class=\"meta\">Held against their own normal from " << history_runs << " earlier runs: " << own
-        << " of " << verdicts.nodes.size() << " nodes; the others by their peers alone.</p>\n";
+        << " of " << verdicts.nodes.size() << " nodes" << (own < verdicts.nodes.size() ? "; the others by their peers alone" : "")
+        << ". A node is slow against its own normal when below its own line (" << figure_text(OWN_LOW_SPREADS)
+        << " of its own spreads below its normal) in at least " << SLOW_MEASUREMENTS << " measurements, in this run and in one of its "
+        << RECENT_RUNS - 1 << " runs before.</p>\n";
   }
   const std::size_t flagged = verdicts.nodes.size() - counts[static_cast<int>(Verdict::ok)];
   if (flagged == 0) {
