@@ -47,14 +47,22 @@ Centre centre_of(const std::vector<double>& ratios) {
 }  // namespace
 
 std::vector<OwnNormal> NodeHistories::take(const RunSummary& run, bool trend) {
-  std::vector<OwnNormal> normals(run.nodes.size());
   std::vector<std::vector<const Point*>> windows(run.nodes.size());
-  std::vector<double> spreads[MEASUREMENT_COUNT];  // of the nodes with a normal, before any floor
-
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
-    const RunSummary::Node& node = run.nodes[i];
-    const auto found = points_.find(node.name);
-    if (found != points_.end()) windows[i] = window(found->second, node.workers);
+    const auto found = points_.find(run.nodes[i].name);
+    if (found != points_.end()) windows[i] = window(found->second, run.nodes[i].workers);
+  }
+  std::vector<OwnNormal> normals = normals_of(windows, trend);
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) hold(run.nodes[i], windows[i], normals[i]);
+  remember(run, normals);
+  return normals;
+}
+
+std::vector<OwnNormal> NodeHistories::normals_of(const std::vector<std::vector<const Point*>>& windows,
+                                                 bool trend) const {
+  std::vector<OwnNormal> normals(windows.size());
+  std::vector<double> spreads[MEASUREMENT_COUNT];  // of the nodes with a normal, before any floor
+  for (std::size_t i = 0; i < windows.size(); ++i) {
     OwnNormal& own = normals[i];
     if (trend)
       for (const Point* point : windows[i]) own.earlier.emplace_back(point->ratios, point->ratios + MEASUREMENT_COUNT);
@@ -70,29 +78,31 @@ std::vector<OwnNormal> NodeHistories::take(const RunSummary& run, bool trend) {
       if (!std::isnan(centre.spread)) spreads[m].push_back(centre.spread);
     }
   }
-
-  double floor[MEASUREMENT_COUNT];
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m) floor[m] = std::max(OWN_SPREAD_FLOOR, median_of(spreads[m]));
-
-  for (std::size_t i = 0; i < run.nodes.size(); ++i) {
-    const RunSummary::Node& node = run.nodes[i];
-    OwnNormal& own = normals[i];
-    int lows = 0;
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-      if (!own.known(m) || !(own.normal[m] > 0)) continue;
-      own.spread[m] = std::max(std::isnan(own.spread[m]) ? 0.0 : own.spread[m], floor[m]);
-      own.line[m] = own.normal[m] * (1.0 - OWN_LOW_SPREADS * own.spread[m]);
-      own.deviation[m] = node.ratios[m] / own.normal[m];
-      own.low[m] = node.ratios[m] < own.line[m];  // false for NaN: not judged, or failed
-      lows += own.low[m];
-    }
-    own.low_run = lows >= SLOW_MEASUREMENTS;
-    own.recent_low_runs = own.low_run;
-    const std::vector<const Point*>& earlier = windows[i];
-    for (std::size_t k = 0; k + 1 < RECENT_RUNS && k < earlier.size(); ++k)
-      own.recent_low_runs += earlier[earlier.size() - 1 - k]->low_run;
+  // No node is taken to be steadier than the median node, nor than the floor.
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    const double floor = std::max(OWN_SPREAD_FLOOR, median_of(spreads[m]));
+    for (OwnNormal& own : normals)
+      if (own.known(m)) own.spread[m] = std::max(std::isnan(own.spread[m]) ? 0.0 : own.spread[m], floor);
   }
+  return normals;
+}
 
+void NodeHistories::hold(const RunSummary::Node& node, const std::vector<const Point*>& earlier, OwnNormal& own) {
+  int lows = 0;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    if (!own.known(m) || !(own.normal[m] > 0)) continue;
+    own.line[m] = own.normal[m] * (1.0 - OWN_LOW_SPREADS * own.spread[m]);
+    own.deviation[m] = node.ratios[m] / own.normal[m];
+    own.low[m] = node.ratios[m] < own.line[m];  // false for NaN: not judged, or failed
+    lows += own.low[m];
+  }
+  own.low_run = lows >= SLOW_MEASUREMENTS;
+  own.recent_low_runs = own.low_run;
+  for (std::size_t k = 0; k + 1 < RECENT_RUNS && k < earlier.size(); ++k)
+    own.recent_low_runs += earlier[earlier.size() - 1 - k]->low_run;
+}
+
+void NodeHistories::remember(const RunSummary& run, const std::vector<OwnNormal>& normals) {
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
     const RunSummary::Node& node = run.nodes[i];
     Point& point = points_[node.name].emplace_back();
@@ -101,7 +111,6 @@ std::vector<OwnNormal> NodeHistories::take(const RunSummary& run, bool trend) {
     point.low_run = normals[i].low_run;
     point.counts = !point.low_run && node.verdict != Verdict::slow && node.verdict != Verdict::failed;
   }
-  return normals;
 }
 
 namespace {

@@ -42,6 +42,12 @@ class NodeHistories {
   };
   // The node's last HISTORY_WINDOW earlier points with as many workers, oldest first.
   std::vector<const Point*> window(const std::vector<Point>& points, int workers) const;
+  // Each node's normal and spread from its window.
+  std::vector<OwnNormal> normals_of(const std::vector<std::vector<const Point*>>& windows, bool trend) const;
+  // Its line, where this run's ratios lie, and its low runs.
+  static void hold(const RunSummary::Node& node, const std::vector<const Point*>& earlier, OwnNormal& own);
+  // The run joins the histories.
+  void remember(const RunSummary& run, const std::vector<OwnNormal>& normals);
   std::unordered_map<std::string, std::vector<Point>> points_;
 };
 
