@@ -84,8 +84,14 @@ TEST(OwnNormal, SlowOnlyWhenItLasts) {
   EXPECT_EQ(node_a_after(10, 0.01, {low, FakeRun(NODES), FakeRun(NODES), low}).recent_low_runs, 1);
   // Low runs do not make its normal: it stays where it was.
   EXPECT_NEAR(twice.normal[BYTEWISE_WRITE], 1.0, 0.011);
-  // One low measurement is not a low run.
-  EXPECT_FALSE(node_a_after(10, 0.01, {FakeRun(NODES).ratio("a", {BYTEWISE_READ}, 0.8)}).low_run);
+  // One low measurement is not a low run; but the same one low in 2 of the
+  // last 3 runs lasts as two low runs do, and two different ones do not.
+  const FakeRun read_low = FakeRun(NODES).ratio("a", {BYTEWISE_READ}, 0.8);
+  EXPECT_FALSE(node_a_after(10, 0.01, {read_low}).low_run);
+  EXPECT_EQ(node_a_after(10, 0.01, {read_low}).lasting(), 1);
+  EXPECT_EQ(node_a_after(10, 0.01, {read_low, FakeRun(NODES), read_low}).lasting(), 2);
+  EXPECT_EQ(node_a_after(10, 0.01, {FakeRun(NODES).ratio("a", {STREAMS}, 0.8), read_low}).lasting(), 1);
+  EXPECT_EQ(twice.lasting(), 2);
 }
 
 TEST(OwnNormal, ANewNodeAndANodeWithOtherWorkersHaveNoNormal) {

@@ -69,7 +69,7 @@ std::vector<OwnNormal> NodeHistories::normals_of(const std::vector<std::vector<c
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
       std::vector<double> ratios;
       for (const Point* point : windows[i])
-        if (point->counts && std::isfinite(point->ratios[m])) ratios.push_back(point->ratios[m]);
+        if (point->counts[m] && std::isfinite(point->ratios[m])) ratios.push_back(point->ratios[m]);
       own.runs[m] = static_cast<int>(ratios.size());
       if (!own.known(m)) continue;
       const Centre centre = centre_of(ratios);
@@ -98,8 +98,12 @@ void NodeHistories::hold(const RunSummary::Node& node, const std::vector<const P
   }
   own.low_run = lows >= SLOW_MEASUREMENTS;
   own.recent_low_runs = own.low_run;
-  for (std::size_t k = 0; k + 1 < RECENT_RUNS && k < earlier.size(); ++k)
-    own.recent_low_runs += earlier[earlier.size() - 1 - k]->low_run;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) own.recent_lows[m] = own.low[m];
+  for (std::size_t k = 0; k + 1 < RECENT_RUNS && k < earlier.size(); ++k) {
+    const Point& before = *earlier[earlier.size() - 1 - k];
+    own.recent_low_runs += before.low_run;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) own.recent_lows[m] += before.low[m];
+  }
 }
 
 void NodeHistories::remember(const RunSummary& run, const std::vector<OwnNormal>& normals) {
@@ -109,15 +113,19 @@ void NodeHistories::remember(const RunSummary& run, const std::vector<OwnNormal>
     point.workers = node.workers;
     std::copy(std::begin(node.ratios), std::end(node.ratios), point.ratios);
     point.low_run = normals[i].low_run;
-    point.counts = !point.low_run && node.verdict != Verdict::slow && node.verdict != Verdict::failed;
+    const bool usable = !point.low_run && node.verdict != Verdict::slow && node.verdict != Verdict::failed;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      point.low[m] = normals[i].low[m];
+      point.counts[m] = usable && !point.low[m];
+    }
   }
 }
 
 namespace {
 
 Verdict verdict_by_own_normal(const OwnNormal& own) {
-  if (own.low_run && own.recent_low_runs >= LOW_RUNS_TO_SLOW) return Verdict::slow;
-  return own.low_run || !own.low_in().empty() ? Verdict::suspect : Verdict::ok;
+  if (own.low_in().empty()) return Verdict::ok;
+  return own.lasting() >= LOW_RUNS_TO_SLOW ? Verdict::slow : Verdict::suspect;
 }
 
 // Sets each node's own normal, its verdict from both lines and its cause.

@@ -37,7 +37,8 @@ class NodeHistories {
   struct Point {
     int workers = 0;
     double ratios[MEASUREMENT_COUNT];
-    bool counts = false;   // makes its normal: not slow, failed or low then
+    bool counts[MEASUREMENT_COUNT] = {};  // makes its normal there: not slow, failed or low then
+    bool low[MEASUREMENT_COUNT] = {};
     bool low_run = false;
   };
   // The node's last HISTORY_WINDOW earlier points with as many workers, oldest first.

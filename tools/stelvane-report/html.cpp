@@ -175,8 +175,9 @@ void write_summary(std::ostream& out, const Verdicts& verdicts, int history_runs
     out << "<p class=\"meta\">Held against their own normal from " << history_runs << " earlier runs: " << own
         << " of " << verdicts.nodes.size() << " nodes" << (own < verdicts.nodes.size() ? "; the others by their peers alone" : "")
         << ". A node is slow against its own normal when below its own line (" << figure_text(OWN_LOW_SPREADS)
-        << " of its own spreads below its normal) in at least " << SLOW_MEASUREMENTS << " measurements, in this run and in one of its "
-        << RECENT_RUNS - 1 << " runs before.</p>\n";
+        << " of its own spreads below its normal) now and, of its last " << RECENT_RUNS << " runs, in at least "
+        << LOW_RUNS_TO_SLOW << " in one same measurement or in " << SLOW_MEASUREMENTS
+        << " measurements at once.</p>\n";
   }
   const std::size_t flagged = verdicts.nodes.size() - counts[static_cast<int>(Verdict::ok)];
   if (flagged == 0) {

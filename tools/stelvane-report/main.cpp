@@ -39,9 +39,10 @@ std::string description() {
          "With --history, each node is also held against its own normal: the median of its ratios in its last " +
          std::to_string(HISTORY_WINDOW) + " earlier runs with as many workers (leaving out runs in which it was slow, "
          "failed or low against it), with a line " + figure_text(OWN_LOW_SPREADS) +
-         " own spreads below it; it is slow when below that line in at least " + std::to_string(SLOW_MEASUREMENTS) +
-         " measurements in this run and in one of its " + std::to_string(RECENT_RUNS - 1) +
-         " runs before, suspect after one such run. A slow or suspect node gets a probable cause.\n\n"
+         " own spreads below it; it is slow when below that line now and, of its last " + std::to_string(RECENT_RUNS) +
+         " runs, in at least " + std::to_string(LOW_RUNS_TO_SLOW) + " in one same measurement or in at least " +
+         std::to_string(SLOW_MEASUREMENTS) + " measurements at once; suspect when below it now without that. "
+         "A slow or suspect node gets a probable cause.\n\n"
          "Exit status: 0 all files read; 1 a file could not be read or is no result file; 2 usage error; "
          "3 a file stops part way (its contents are still shown).";
 }

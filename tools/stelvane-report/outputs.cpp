@@ -70,9 +70,7 @@ std::string verdict_detail(const NodeVerdict& node) {
     text = "below its line, as a share of the other nodes' median, in " + low_measurements(node);
   if (node.by_own_normal != Verdict::ok)
     text += (text.empty() ? "" : "; ") + std::string("slower than its own normal: ") + below_own_normal(node) +
-            (node.own.low_run ? " (in " + std::to_string(node.own.recent_low_runs) + " of its last " +
-                                    std::to_string(RECENT_RUNS) + " runs)"
-                              : "");
+            " (in " + std::to_string(node.own.lasting()) + " of its last " + std::to_string(RECENT_RUNS) + " runs)";
   return text;
 }
 
@@ -187,6 +185,13 @@ json per_measurement(const double (&values)[MEASUREMENT_COUNT]) {
   return by_key;
 }
 
+// Per measurement, of its last RECENT_RUNS runs those it was low in.
+json lows_of_last(const OwnNormal& own) {
+  json by_key = json::object();
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) by_key[MEASUREMENTS[m].key] = own.recent_lows[m];
+  return by_key;
+}
+
 json own_normal_json(const OwnNormal& own) {
   if (!own.known_anywhere()) return nullptr;
   json runs = json::object();
@@ -198,7 +203,8 @@ json own_normal_json(const OwnNormal& own) {
           {"deviation", per_measurement(own.deviation)},
           {"low_in", keys_of(own.low_in())},
           {"low_run", own.low_run},
-          {"low_runs_of_last", {{"runs", RECENT_RUNS}, {"low", own.recent_low_runs}}}};
+          {"low_runs_of_last", {{"runs", RECENT_RUNS}, {"low", own.recent_low_runs}}},
+          {"lows_of_last", lows_of_last(own)}};
 }
 
 json cause_json(const ProbableCause& cause) {

@@ -8,8 +8,8 @@
 //   its own normal  in a measurement, the median of its ratios in its last
 //                   HISTORY_WINDOW earlier runs of the same shape (as many
 //                   workers on it), leaving out runs in which it was slow,
-//                   failed, or low against its own normal, and runs in which
-//                   the measurement was too short to judge;
+//                   failed, or a low run, or low in that measurement, and
+//                   runs in which the measurement was too short to judge;
 //   its own spread  the robust standard deviation of those ratios
 //                   (MAD_TO_SIGMA times their median distance from the
 //                   normal), as a share of the normal; but no smaller than the
@@ -24,11 +24,15 @@
 // least SLOW_MEASUREMENTS measurements is a low run for it. One run is never
 // enough to call a node slow against itself, in any measurement: a backup or
 // a stray job on one node for one run is common, and a change that lasts is
-// what sets a slow node apart. So:
+// what sets a slow node apart. So, among its last RECENT_RUNS runs of the
+// same shape, this one included:
 //
-//   slow     a low run, and at least LOW_RUNS_TO_SLOW low runs among its last
-//            RECENT_RUNS runs of the same shape, this one included;
-//   suspect  a low run without that, or low in one measurement.
+//   slow     low in this run, and either at least LOW_RUNS_TO_SLOW low runs,
+//            or low in one same measurement in at least LOW_RUNS_TO_SLOW
+//            runs (for a healthy node, as unlikely as two lows in one run:
+//            a node 15 % slow crosses the line of its steadiest measurement
+//            run after run, while noise decides which others cross);
+//   suspect  low in this run, without that.
 //
 // A node that stays low for long enough that fewer than MIN_HISTORY_RUNS of
 // its last HISTORY_WINDOW runs are left to make a normal is judged by its
@@ -59,6 +63,7 @@ struct OwnNormal {
   bool low[MEASUREMENT_COUNT] = {};
   bool low_run = false;
   int recent_low_runs = 0;                 // among its last RECENT_RUNS runs, this one included
+  int recent_lows[MEASUREMENT_COUNT] = {};  // runs low in each measurement, of the same runs
   // Its ratios in its earlier runs of the same shape, oldest first (at most
   // HISTORY_WINDOW), NaN where not judged: the trend a page draws.
   std::vector<std::vector<double>> earlier;
@@ -72,6 +77,14 @@ struct OwnNormal {
     for (int m = 0; m < MEASUREMENT_COUNT; ++m)
       if (known(m)) return true;
     return false;
+  }
+  // The most of its last RECENT_RUNS runs that one kind of evidence in this
+  // run stands in: low runs, or lows in one measurement it is low in now.
+  int lasting() const {
+    int most = low_run ? recent_low_runs : 0;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+      if (low[m] && recent_lows[m] > most) most = recent_lows[m];
+    return most;
   }
   std::vector<int> low_in() const {
     std::vector<int> indices;
