@@ -18,8 +18,10 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BIN_DIR = os.environ.get("STELVANE_BIN_DIR", os.path.join(HERE, "..", "..", "build"))
-REPORT = os.path.join(BIN_DIR, "tools", "stelvane-report", "stelvane-report")
-MAKE_RESULT_FILE = os.path.join(BIN_DIR, "tools", "make-result-file", "make-result-file")
+# The report tools link no MPI: a build for the other family may use another build's.
+TOOLS_DIR = os.environ.get("STELVANE_TOOLS_DIR", BIN_DIR)
+REPORT = os.path.join(TOOLS_DIR, "tools", "stelvane-report", "stelvane-report")
+MAKE_RESULT_FILE = os.path.join(TOOLS_DIR, "tools", "make-result-file", "make-result-file")
 TESTSIZE = os.path.join(BIN_DIR, "stelvane-mpi-testsize")
 FULLSIZE = os.path.join(BIN_DIR, "stelvane-mpi")
 

@@ -140,11 +140,6 @@ void hold_against_own_normals(Verdicts& verdicts, std::vector<OwnNormal> normals
   order_worst_first(verdicts);
 }
 
-std::string file_name_of(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A run in the order they are held: a history run, or judged run `judged`.
 struct Placed {
   const RunSummary* summary;

@@ -12,6 +12,12 @@
 
 namespace {
 
+// A file that says nothing usable is named, counted and passed over.
+void leave_out(const std::string& problem, History& history, std::ostream& notes) {
+  notes << "stelvane-report: history: left out: " << problem << "\n";
+  ++history.skipped;
+}
+
 // What one file says, or why it is left out.
 IndexedFile read_entry(const std::string& path, const std::string& name, const struct stat& entry) {
   IndexedFile file;
@@ -100,11 +106,7 @@ class FolderReader {
   }
 
   void take(const IndexedFile& file) {
-    if (!file.problem.empty()) {
-      notes_ << "stelvane-report: history: left out: " << file.problem << "\n";
-      ++history_.skipped;
-      return;
-    }
+    if (!file.problem.empty()) return leave_out(file.problem, history_, notes_);
     RunSummary run = file.run;
     run.source = folder_ + "/" + file.name;
     run.stamp = stamp_of(file.name);
@@ -129,8 +131,7 @@ History read_history(const std::vector<std::string>& paths, std::ostream& notes)
     }
     const IndexedFile file = read_entry(path, path, entry);
     if (!file.problem.empty()) {
-      notes << "stelvane-report: history: left out: " << file.problem << "\n";
-      ++history.skipped;
+      leave_out(file.problem, history, notes);
       continue;
     }
     history.runs.push_back(file.run);

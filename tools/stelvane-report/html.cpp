@@ -170,8 +170,7 @@ void write_summary(std::ostream& out, const Verdicts& verdicts, int history_runs
   if (!verdicts.enough_nodes)
     out << "<p>Fewer than " << MIN_COMPARED_NODES << " nodes: too few to compare, no node is judged slow.</p>\n";
   if (history_runs >= 0) {
-    std::size_t own = 0;
-    for (const NodeVerdict& node : verdicts.nodes) own += node.own.known_anywhere();
+    const std::size_t own = verdicts.held_against_own_normal();
     out << "<p class=\"meta\">Held against their own normal from " << history_runs << " earlier runs: " << own
         << " of " << verdicts.nodes.size() << " nodes" << (own < verdicts.nodes.size() ? "; the others by their peers alone" : "")
         << ". A node is slow against its own normal when below its own line (" << figure_text(OWN_LOW_SPREADS)

@@ -111,8 +111,7 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history
         << "\n";
   }
   if (history_runs >= 0) {
-    std::size_t own = 0;
-    for (const NodeVerdict& node : verdicts.nodes) own += node.own.known_anywhere();
+    const std::size_t own = verdicts.held_against_own_normal();
     out << "  Held against their own normal from " << history_runs << " earlier " << (history_runs == 1 ? "run" : "runs")
         << ": " << own << " of " << verdicts.nodes.size() << " nodes";
     if (own < verdicts.nodes.size())

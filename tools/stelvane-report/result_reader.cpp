@@ -368,6 +368,11 @@ std::optional<LostRank> no_answer_of(const std::string& line, const ExpectedLine
 }  // namespace
 
 
+std::string file_name_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 RunStamp stamp_of(const std::string& path) {
   // The benchmark's own name builder, with a mark in each open place, shows
   // the literal text between them.
@@ -378,7 +383,7 @@ RunStamp stamp_of(const std::string& path) {
   const std::string after_time = pattern.substr(pattern.find(time_mark) + 1, pattern.find(node_mark) - pattern.find(time_mark) - 1);
   const std::string suffix = pattern.substr(pattern.find(node_mark) + 1);
 
-  const std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  const std::string name = file_name_of(path);
   if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
       name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
     return {};

@@ -44,6 +44,9 @@ struct RunStamp {
 };
 
 // Reads the stamp out of a path whose file name the benchmark made.
+// The last component of a path.
+std::string file_name_of(const std::string& path);
+
 RunStamp stamp_of(const std::string& path);
 
 // A worker that rank 0 gave up waiting for: from `measurement` on its

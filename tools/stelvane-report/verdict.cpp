@@ -84,6 +84,10 @@ const NodeVerdict* Verdicts::of(const std::string& node) const {
   return found == index.end() ? nullptr : &nodes[found->second];
 }
 
+std::size_t Verdicts::held_against_own_normal() const {
+  return std::count_if(nodes.begin(), nodes.end(), [](const NodeVerdict& node) { return node.own.known_anywhere(); });
+}
+
 bool Verdicts::slow_in(const WorkerFigures& worker, int m) const {
   const NodeVerdict* node = of(worker.node);
   return node != nullptr && node->verdict == Verdict::slow && (node->low[m] || node->own.low[m]);

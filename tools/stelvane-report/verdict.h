@@ -85,6 +85,7 @@ struct Verdicts {
   bool slow_in(const WorkerFigures& worker, int m) const;
   std::vector<std::string> named(Verdict verdict) const;
   double median_line(int m) const;  // the median of the nodes' lines in measurement m (NaN when none)
+  std::size_t held_against_own_normal() const;  // nodes with an own normal in some measurement
 };
 
 Verdicts judge_nodes(const ResultFile& file);
