@@ -168,13 +168,50 @@ TEST(ProbableCause, AgainstItsOwnNormalInAJudgedRun) {
   EXPECT_EQ(a.by_peers, Verdict::ok);  // as given: the peer judge is not run here
   EXPECT_EQ(a.verdict, Verdict::slow);
   EXPECT_EQ(a.cause.cause, Cause::metadata);
-  EXPECT_TRUE(a.cause.against_own_normal);
+  EXPECT_STREQ(cause_against(a.cause), "own_normal");
   EXPECT_EQ(cause_text(a.cause), "probably the metadata path: streams 0.80, descriptors 0.80, byte-wise 1.00/1.00 of "
                                  "its own normal");
   for (const NodeVerdict& node : runs[0].verdicts.nodes)
     if (node.node != "a") {
       EXPECT_EQ(node.cause.cause, Cause::none) << node.node;
     }
+}
+
+// A node whose file handling was never judged in its history (too short at
+// that size), now far below its peers there and near its own normal in the
+// byte-wise measurements: each measurement against its own normal where it
+// has one, else against its peers, and low by whichever line finds it so.
+TEST(ProbableCause, EachMeasurementAgainstWhatItHas) {
+  std::vector<RunSummary> history;
+  for (int i = 0; i < 8; ++i) {
+    history.push_back(FakeRun(NODES, 1.0).ratio("a", {STREAMS, DESCRIPTORS}, NAN).summary);
+    history.back().stamp.time_stamp = "2026-11-0" + std::to_string(i + 1) + "T00:00:00";
+  }
+  ResultFile file;
+  file.stamp.time_stamp = "2026-12-01T00:00:00";
+  JudgedRun run{&file, {}};
+  for (const std::string& name : NODES) {
+    NodeVerdict& node = run.verdicts.nodes.emplace_back();
+    node.node = name;
+    node.workers = 1;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      const bool slowed = name == "a" && is_file_handling(static_cast<MeasurementId>(m));
+      node.ratios[m] = slowed ? 0.02 : 1.0;
+      node.low[m] = slowed;
+      node.lines[m] = LOW_RATIO_CEILING;
+      node.figures[m] = 100;
+    }
+  }
+  NodeVerdict& a = run.verdicts.nodes.front();
+  a.by_peers = a.verdict = Verdict::slow;
+  std::fill(std::begin(run.verdicts.judged), std::begin(run.verdicts.judged) + 4, true);
+  std::vector<JudgedRun> runs = {std::move(run)};
+  judge_against_history(runs, history);
+  const ProbableCause& cause = runs[0].verdicts.of("a")->cause;
+  EXPECT_EQ(cause.cause, Cause::metadata);
+  EXPECT_STREQ(cause_against(cause), "both");
+  EXPECT_EQ(cause_text(cause), "probably the metadata path: byte-wise 1.00/1.00 of its own normal; streams 0.02, "
+                               "descriptors 0.02 of its peers' median");
 }
 
 }  // namespace

@@ -29,6 +29,15 @@ const char* cause_name(Cause cause) {
   return "";
 }
 
+const char* cause_against(const ProbableCause& cause) {
+  bool own = false, peers = false;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    if (std::isnan(cause.deviations[m])) continue;
+    (cause.of_own_normal[m] ? own : peers) = true;
+  }
+  return own && peers ? "both" : own ? "own_normal" : "peers";
+}
+
 Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_COUNT],
                const bool near[MEASUREMENT_COUNT]) {
   // Judged and low; judged and near normal; near normal or not judged (no
@@ -57,25 +66,25 @@ Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_
 ProbableCause probable_cause(const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]) {
   ProbableCause found;
   if (node.verdict != Verdict::slow && node.verdict != Verdict::suspect) return found;
-  found.against_own_normal = true;
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-    if (judged[m] && !node.own.known(m)) found.against_own_normal = false;
-  // A deviation in units of the spread behind its line: its own spread, or
-  // the peer line's standard deviation, (1 - line) / LOW_SPREADS.
-  bool low[MEASUREMENT_COUNT] = {}, near[MEASUREMENT_COUNT] = {};
+  // Each measurement against the node's own normal where it has one, else
+  // against its peers' median; its distance in units of the spread behind
+  // that reference: its own spread, or the peer line's standard deviation,
+  // (1 - line) / LOW_SPREADS. It is low when either line finds it low, as
+  // the verdict reads it.
+  bool low[MEASUREMENT_COUNT] = {}, near[MEASUREMENT_COUNT] = {}, compared[MEASUREMENT_COUNT] = {};
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
     found.deviations[m] = NO_FIGURE;
     if (!judged[m] || std::isnan(node.ratios[m])) continue;
-    const double deviation = found.against_own_normal ? node.own.deviation[m] : node.ratios[m];
-    const double spread = found.against_own_normal ? node.own.spread[m] : (1.0 - node.lines[m]) / LOW_SPREADS;
+    const bool own = node.own.known(m);
+    const double deviation = own ? node.own.deviation[m] : node.ratios[m];
+    const double spread = own ? node.own.spread[m] : (1.0 - node.lines[m]) / LOW_SPREADS;
     if (std::isnan(deviation) || !(spread > 0)) continue;
     found.deviations[m] = deviation;
-    const double spreads_below = (1.0 - deviation) / spread;
-    low[m] = found.against_own_normal ? node.own.low[m] : node.low[m];
-    near[m] = spreads_below <= NEAR_SPREADS;
+    found.of_own_normal[m] = own;
+    compared[m] = true;
+    low[m] = node.low[m] || (own && node.own.low[m]);
+    near[m] = !low[m] && (1.0 - deviation) / spread <= NEAR_SPREADS;
   }
-  bool compared[MEASUREMENT_COUNT];
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m) compared[m] = !std::isnan(found.deviations[m]);
   found.cause = cause_of(compared, low, near);
   return found;
 }
@@ -88,15 +97,24 @@ std::string cause_summary(Cause cause) {
 
 std::string cause_text(const ProbableCause& cause) {
   if (cause.cause == Cause::none) return "";
-  const double* d = cause.deviations;
-  std::string ratios;
-  auto add = [&](const std::string& item) { ratios += (ratios.empty() ? "" : ", ") + item; };
-  for (int m : {STREAMS, DESCRIPTORS})
-    if (!std::isnan(d[m])) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
-  if (!std::isnan(d[BYTEWISE_WRITE]) || !std::isnan(d[BYTEWISE_READ]))
-    add("byte-wise " + ratio_text(d[BYTEWISE_WRITE]) + "/" + ratio_text(d[BYTEWISE_READ]));
-  for (int m : {BLOCK_READ, BLOCK_WRITE})
-    if (!std::isnan(d[m])) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
-  const std::string against = cause.against_own_normal ? " of its own normal" : " of its peers' median";
-  return cause_summary(cause.cause) + ": " + ratios + against;
+  // The deviations grouped by what they are shares of, own normal first.
+  std::string text = cause_summary(cause.cause) + ":";
+  const char* separator = " ";
+  for (bool own : {true, false}) {
+    const double* d = cause.deviations;
+    auto shown = [&](int m) { return !std::isnan(d[m]) && cause.of_own_normal[m] == own; };
+    std::string ratios;
+    auto add = [&](const std::string& item) { ratios += (ratios.empty() ? "" : ", ") + item; };
+    for (int m : {STREAMS, DESCRIPTORS})
+      if (shown(m)) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
+    if (shown(BYTEWISE_WRITE) || shown(BYTEWISE_READ))
+      add("byte-wise " + (shown(BYTEWISE_WRITE) ? ratio_text(d[BYTEWISE_WRITE]) : std::string("-")) + "/" +
+          (shown(BYTEWISE_READ) ? ratio_text(d[BYTEWISE_READ]) : std::string("-")));
+    for (int m : {BLOCK_READ, BLOCK_WRITE})
+      if (shown(m)) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
+    if (ratios.empty()) continue;
+    text += separator + ratios + (own ? " of its own normal" : " of its peers' median");
+    separator = "; ";
+  }
+  return text;
 }

@@ -1,10 +1,10 @@
 // Why a node is probably slow, from the pattern of its judged measurements.
 //
 // Each judged measurement of a slow or suspect node is read as a deviation:
-// its ratio over its own normal where the node has one in every judged
-// measurement, else its ratio to its peers. In units of the spread behind
-// the line that judges it (its own spread, or the peer line's standard
-// deviation), a deviation is *low* below that line and *near normal* within
+// its ratio over its own normal where the node has one in that measurement,
+// else its ratio to its peers. It is *low* when either line finds it low,
+// as the verdict reads it; else, in units of the spread behind its reference
+// (its own spread, or the peer line's standard deviation), *near normal* within
 // NEAR_SPREADS of it. What each part of the system costs in each measurement
 // gives the patterns, tried in this order (a pair of measurements is low
 // when one of them is low and neither is near normal):
@@ -36,9 +36,12 @@ enum class Cause { none, cpu, metadata, sync, bandwidth, unclear };
 
 struct ProbableCause {
   Cause cause = Cause::none;
-  bool against_own_normal = false;            // else against the peers
-  double deviations[MEASUREMENT_COUNT] = {};  // NaN where not judged
+  double deviations[MEASUREMENT_COUNT] = {};     // NaN where not judged
+  bool of_own_normal[MEASUREMENT_COUNT] = {};    // a share of its own normal, else of its peers' median
 };
+
+// What the deviations are shares of: "own_normal", "peers", or "both".
+const char* cause_against(const ProbableCause& cause);
 
 const char* cause_key(Cause cause);   // "cpu", "metadata", "sync", "bandwidth", "unclear"; "" for none
 const char* cause_name(Cause cause);  // "CPU or system-call cost", "the metadata path", ...

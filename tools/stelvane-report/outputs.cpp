@@ -209,7 +209,7 @@ json own_normal_json(const OwnNormal& own) {
 json cause_json(const ProbableCause& cause) {
   if (cause.cause == Cause::none) return nullptr;
   return {{"cause", cause_key(cause.cause)}, {"text", cause_text(cause)},
-          {"against", cause.against_own_normal ? "own_normal" : "peers"},
+          {"against", cause_against(cause)},
           {"deviations", per_measurement(cause.deviations)}};
 }
 
