@@ -138,40 +138,57 @@ TEST(ProbableCause, EachPatternAndNoneOtherwise) {
   }
 }
 
-// A slow node's verdict and cause through a whole judged run: a node whose
-// file handling alone fell against its own normal, in two runs of three.
-TEST(ProbableCause, AgainstItsOwnNormalInAJudgedRun) {
+// Eight earlier runs in which node a's file handling is at `history_ratio`
+// (NaN: not judged) and the other nodes' figures at 1.
+std::vector<RunSummary> history_of_a(double history_ratio) {
   std::vector<RunSummary> history;
   for (int i = 0; i < 8; ++i) {
-    history.push_back(FakeRun(NODES, 1.0).ratio("a", {STREAMS, DESCRIPTORS}, 0.9).summary);
+    history.push_back(FakeRun(NODES, 1.0).ratio("a", {STREAMS, DESCRIPTORS}, history_ratio).summary);
     history.back().stamp.time_stamp = "2026-11-0" + std::to_string(i + 1) + "T00:00:00";
   }
-  history[7].nodes[0].ratios[STREAMS] = history[7].nodes[0].ratios[DESCRIPTORS] = 0.7;
-  ResultFile file;
-  file.stamp.time_stamp = "2026-12-01T00:00:00";
+  return history;
+}
+
+// A run of NODES judged by their peers, node a's file handling at `ratio`
+// (and low, when `low_by_peers`), held against `history`.
+JudgedRun judged_run(const ResultFile& file, double ratio, bool low_by_peers, const std::vector<RunSummary>& history) {
   JudgedRun run{&file, {}};
   for (const std::string& name : NODES) {
     NodeVerdict& node = run.verdicts.nodes.emplace_back();
     node.node = name;
     node.workers = 1;
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-      node.ratios[m] = name == "a" && is_file_handling(static_cast<MeasurementId>(m)) ? 0.72 : 1.0;
+      const bool slowed = name == "a" && is_file_handling(static_cast<MeasurementId>(m));
+      node.ratios[m] = slowed ? ratio : 1.0;
+      node.low[m] = slowed && low_by_peers;
       node.lines[m] = LOW_RATIO_CEILING;
       node.figures[m] = 100;
     }
   }
+  if (low_by_peers) run.verdicts.nodes.front().by_peers = run.verdicts.nodes.front().verdict = Verdict::slow;
   std::fill(std::begin(run.verdicts.judged), std::begin(run.verdicts.judged) + 4, true);
   std::vector<JudgedRun> runs = {std::move(run)};
   judge_against_history(runs, history);
-  const NodeVerdict& a = *runs[0].verdicts.of("a");
-  EXPECT_EQ(runs[0].history_runs, 8);
+  return std::move(runs[0]);
+}
+
+// A slow node's verdict and cause through a whole judged run: a node whose
+// file handling alone fell against its own normal, in two runs of three.
+TEST(ProbableCause, AgainstItsOwnNormalInAJudgedRun) {
+  std::vector<RunSummary> history = history_of_a(0.9);
+  history[7].nodes[0].ratios[STREAMS] = history[7].nodes[0].ratios[DESCRIPTORS] = 0.7;
+  ResultFile file;
+  file.stamp.time_stamp = "2026-12-01T00:00:00";
+  const JudgedRun run = judged_run(file, 0.72, false, history);
+  const NodeVerdict& a = *run.verdicts.of("a");
+  EXPECT_EQ(run.history_runs, 8);
   EXPECT_EQ(a.by_peers, Verdict::ok);  // as given: the peer judge is not run here
   EXPECT_EQ(a.verdict, Verdict::slow);
   EXPECT_EQ(a.cause.cause, Cause::metadata);
   EXPECT_STREQ(cause_against(a.cause), "own_normal");
   EXPECT_EQ(cause_text(a.cause), "probably the metadata path: streams 0.80, descriptors 0.80, byte-wise 1.00/1.00 of "
                                  "its own normal");
-  for (const NodeVerdict& node : runs[0].verdicts.nodes)
+  for (const NodeVerdict& node : run.verdicts.nodes)
     if (node.node != "a") {
       EXPECT_EQ(node.cause.cause, Cause::none) << node.node;
     }
@@ -182,32 +199,10 @@ TEST(ProbableCause, AgainstItsOwnNormalInAJudgedRun) {
 // byte-wise measurements: each measurement against its own normal where it
 // has one, else against its peers, and low by whichever line finds it so.
 TEST(ProbableCause, EachMeasurementAgainstWhatItHas) {
-  std::vector<RunSummary> history;
-  for (int i = 0; i < 8; ++i) {
-    history.push_back(FakeRun(NODES, 1.0).ratio("a", {STREAMS, DESCRIPTORS}, NAN).summary);
-    history.back().stamp.time_stamp = "2026-11-0" + std::to_string(i + 1) + "T00:00:00";
-  }
   ResultFile file;
   file.stamp.time_stamp = "2026-12-01T00:00:00";
-  JudgedRun run{&file, {}};
-  for (const std::string& name : NODES) {
-    NodeVerdict& node = run.verdicts.nodes.emplace_back();
-    node.node = name;
-    node.workers = 1;
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-      const bool slowed = name == "a" && is_file_handling(static_cast<MeasurementId>(m));
-      node.ratios[m] = slowed ? 0.02 : 1.0;
-      node.low[m] = slowed;
-      node.lines[m] = LOW_RATIO_CEILING;
-      node.figures[m] = 100;
-    }
-  }
-  NodeVerdict& a = run.verdicts.nodes.front();
-  a.by_peers = a.verdict = Verdict::slow;
-  std::fill(std::begin(run.verdicts.judged), std::begin(run.verdicts.judged) + 4, true);
-  std::vector<JudgedRun> runs = {std::move(run)};
-  judge_against_history(runs, history);
-  const ProbableCause& cause = runs[0].verdicts.of("a")->cause;
+  const JudgedRun run = judged_run(file, 0.02, true, history_of_a(NAN));
+  const ProbableCause& cause = run.verdicts.of("a")->cause;
   EXPECT_EQ(cause.cause, Cause::metadata);
   EXPECT_STREQ(cause_against(cause), "both");
   EXPECT_EQ(cause_text(cause), "probably the metadata path: byte-wise 1.00/1.00 of its own normal; streams 0.02, "
