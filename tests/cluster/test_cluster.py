@@ -7,6 +7,7 @@ import json
 import math
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -136,13 +137,25 @@ class VirtualCluster(unittest.TestCase):
         return subprocess.Popen([VIRTUAL_CLUSTER, "exec", "head"] + command, env=env, stdin=subprocess.DEVNULL,
                                 stdout=output, stderr=output, start_new_session=True)
 
-    def finish(self, process, timeout=120):
+    def finish(self, process, timeout=120, stderr_read=b""):
         try:
             stdout, stderr = process.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
             raise
-        return Job(process.returncode, stdout.decode(), stderr.decode(), "/", None)
+        return Job(process.returncode, stdout.decode(), (stderr_read + stderr).decode(), "/", None)
+
+    def read_until_marked(self, process, event):
+        """Reads the job's standard error until rank 0 marks `event`
+        (STELVANE_TEST_MARKS); what it read."""
+        read, deadline = b"", time.time() + 60
+        while b"stelvane-mark 0 " + event.encode() not in read:
+            self.assertLess(time.time(), deadline, "rank 0 never marked " + event)
+            if select.select([process.stderr], [], [], 0.1)[0]:
+                chunk = os.read(process.stderr.fileno(), 65536)
+                self.assertTrue(chunk, "the job ended before rank 0 marked " + event)
+                read += chunk
+        return read
 
     def wait_for_process(self, node, command_name, process):
         """The PIDs of command_name on node, once it runs there."""
@@ -303,12 +316,14 @@ class VirtualCluster(unittest.TestCase):
     # launcher ends the job, and the other nodes' figures are all there.
 
     HELD = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "1000",
-            "STELVANE_TEST_DELAY_FLAG": "/dev/shm/held"}
+            "STELVANE_TEST_DELAY_FLAG": "/dev/shm/held", "STELVANE_TEST_MARKS": "1"}
 
     def lose_node3(self, command, fault, bound):
-        """Starts `command`, does `fault` (given rank 2's PIDs) once rank 2 has
-        answered its first measurement, and returns the job (within `bound`
-        seconds) and the seconds from its start to its end."""
+        """Starts `command`, does `fault` (given rank 2's PIDs) once rank 0
+        has measured alone and rank 2 has answered its first measurement, and
+        returns the job (within `bound` seconds) and the seconds from its
+        start to its end. The workers measure while rank 0 does: on a busy
+        host rank 0 may still be measuring when rank 2 begins."""
         cluster("exec", "node3", "rm", "-f", "/dev/shm/held")
         started = time.time()
         process = self.start(command, self.HELD)
@@ -317,9 +332,11 @@ class VirtualCluster(unittest.TestCase):
             self.assertIsNone(process.poll(), "the job ended before rank 2 began to measure")
             self.assertLess(time.time(), deadline, "rank 2 never began to measure")
             time.sleep(0.05)
-        time.sleep(1.5)  # streams answered; rank 2 is in a later measurement
+        streams_answered = time.time() + 1.5  # then rank 2 is in a later measurement
+        stderr_read = self.read_until_marked(process, "measured")
+        time.sleep(max(0.0, streams_answered - time.time()))
         fault(self.wait_for_process("node3", "stelvane-mpi-testsize", process))
-        job = self.finish(process, bound)
+        job = self.finish(process, bound, stderr_read)
         return job, time.time() - started
 
     def srun4(self, *extra):

@@ -21,7 +21,9 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
 
 
 def report(*args, stdin=None, user=None):
-    done = subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, timeout=60, user=user)
+    # Node names are the result file's bytes, which need not be UTF-8.
+    done = subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, errors="surrogateescape",
+                          timeout=60, user=user)
     check_no_sanitizer_report(done.stderr)
     return done
 
