@@ -310,12 +310,12 @@ class VirtualCluster(unittest.TestCase):
 
     # ---- a node lost mid-run ---------------------------------------------------
     #
-    # Four ranks, one per node; rank 2 runs on node3 and takes a second more
+    # Four ranks, one per node; rank 2 runs on node3 and takes two seconds more
     # in each measurement. Once it is measuring, something happens to node3;
     # rank 0 gives it up by its own rule, or saves what it has when the
     # launcher ends the job, and the other nodes' figures are all there.
 
-    HELD = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "1000",
+    HELD = {"STELVANE_TEST_DELAY_RANK": "2", "STELVANE_TEST_DELAY_MS": "2000",
             "STELVANE_TEST_DELAY_FLAG": "/dev/shm/held", "STELVANE_TEST_MARKS": "1"}
 
     def lose_node3(self, command, fault, bound):
@@ -323,7 +323,8 @@ class VirtualCluster(unittest.TestCase):
         has measured alone and rank 2 has answered its first measurement, and
         returns the job (within `bound` seconds) and the seconds from its
         start to its end. The workers measure while rank 0 does: on a busy
-        host rank 0 may still be measuring when rank 2 begins."""
+        host rank 0 may still be measuring when rank 2 begins. Rank 2 takes 2 s
+        more in each measurement, so that it is still measuring then."""
         cluster("exec", "node3", "rm", "-f", "/dev/shm/held")
         started = time.time()
         process = self.start(command, self.HELD)
@@ -332,7 +333,7 @@ class VirtualCluster(unittest.TestCase):
             self.assertIsNone(process.poll(), "the job ended before rank 2 began to measure")
             self.assertLess(time.time(), deadline, "rank 2 never began to measure")
             time.sleep(0.05)
-        streams_answered = time.time() + 1.5  # then rank 2 is in a later measurement
+        streams_answered = time.time() + 2.5  # then rank 2 is in a later measurement
         stderr_read = self.read_until_marked(process, "measured")
         time.sleep(max(0.0, streams_answered - time.time()))
         fault(self.wait_for_process("node3", "stelvane-mpi-testsize", process))
