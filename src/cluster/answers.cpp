@@ -1,11 +1,13 @@
 #include "answers.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "../sizes.h"
 
 void WorkerAnswers::begin(int ranks) {
   greetings_ = 0;
+  std::fill(std::begin(latest_answer_at_), std::end(latest_answer_at_), 0.0);
   answered_.assign(ranks, 0);
   lost_from_.assign(ranks, MEASUREMENT_COUNT);
   node_.assign(ranks, std::string());
@@ -23,12 +25,10 @@ bool WorkerAnswers::reported(int rank, int id, double now) {
   return true;
 }
 
-void WorkerAnswers::rank0_done(int id, double at) {
-  latest_answer_[id] = std::max(latest_answer_[id], at - start_);
-}
+void WorkerAnswers::rank0_done(int id, double at) { latest_answer_at_[id] = std::max(latest_answer_at_[id], at); }
 
 double WorkerAnswers::deadline_after_start(int id) const {
-  return ANSWER_FACTOR * latest_answer_[id] + ANSWER_MARGIN_SECONDS;
+  return ANSWER_FACTOR * std::max(0.0, latest_answer_at_[id] - start_) + ANSWER_MARGIN_SECONDS;
 }
 
 double WorkerAnswers::deadline(int id) const { return start_ + deadline_after_start(id); }

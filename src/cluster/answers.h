@@ -19,6 +19,8 @@ class WorkerAnswers {
   void begin(int ranks);
 
   // The ranks began to measure at `start` seconds: answers count from here.
+  // A fast worker may answer before the last greeting has come and the
+  // clock starts; its answer counts as given at the start.
   void start_clock(double start) { start_ = start; }
 
   // A worker's greeting: the node it runs on.
@@ -52,8 +54,8 @@ class WorkerAnswers {
  private:
   double start_ = 0.0;
   int greetings_ = 0;
-  double latest_answer_[MEASUREMENT_COUNT] = {};  // from the start
-  std::vector<int> answered_;                     // reports taken, per rank
+  double latest_answer_at_[MEASUREMENT_COUNT] = {};  // on rank 0's clock, 0 before any
+  std::vector<int> answered_;                        // reports taken, per rank
   std::vector<int> lost_from_;
-  std::vector<std::string> node_;                 // empty until the greeting
+  std::vector<std::string> node_;                    // empty until the greeting
 };

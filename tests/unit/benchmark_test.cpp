@@ -46,3 +46,16 @@ TEST(WorkerAnswers, LateIsMeasuredFromTheLatestAnswerAndGivenUpMeansGone) {
   EXPECT_EQ(answers.lost_from(1), MEASUREMENT_COUNT);
   EXPECT_TRUE(answers.any_lost());
 }
+
+// A fast worker answers while rank 0 still waits for a slow one's greeting;
+// rank 0's clock need not read near zero then (under MPICH it may read
+// hundreds of seconds).
+TEST(WorkerAnswers, AnAnswerBeforeTheClockStartsCountsAsAtTheStart) {
+  WorkerAnswers answers;
+  answers.begin(3);
+  EXPECT_TRUE(answers.reported(1, STREAMS, 5000.0));
+  answers.start_clock(5000.5);
+  EXPECT_DOUBLE_EQ(answers.deadline_after_start(STREAMS), ANSWER_MARGIN_SECONDS);
+  answers.rank0_done(STREAMS, 5001.5);
+  EXPECT_DOUBLE_EQ(answers.deadline(STREAMS), 5000.5 + ANSWER_FACTOR * 1.0 + ANSWER_MARGIN_SECONDS);
+}
