@@ -22,9 +22,19 @@ std::string rank_prefix(int rank, const char* processor) {
   return line("stelvane-mpi: rank ", rank, " (", processor, ")");
 }
 
+namespace {
+std::string worker_prefix(int rank, const std::string& node) {
+  return node.empty() ? line("stelvane-mpi: rank ", rank) : rank_prefix(rank, node.c_str());
+}
+}  // namespace
+
 std::string no_answer_line(int rank, const std::string& node, const char* measurement, const std::string& why) {
-  const std::string who = node.empty() ? line("stelvane-mpi: rank ", rank) : rank_prefix(rank, node.c_str());
-  return line(who, NO_ANSWER_WORDS, measurement, " ", why, NO_ANSWER_END);
+  return line(worker_prefix(rank, node), NO_ANSWER_WORDS, measurement, " ", why, NO_ANSWER_END);
+}
+
+std::string not_at_the_end_line(int rank, const std::string& node, double seconds) {
+  return line(worker_prefix(rank, node), ": did not come to the end of the run within ", seconds,
+              " s of the report's end; the job is ended, and its figures are all in the report");
 }
 
 std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,

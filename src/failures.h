@@ -47,6 +47,12 @@ std::string no_answer_line(int rank, const std::string& node, const char* measur
 inline constexpr const char* NO_ANSWER_WORDS = ": no answer in ";
 inline constexpr const char* NO_ANSWER_END = "; its figures from here on are nan";
 
+// The line, on standard error, of a worker that answered every measurement
+// but never came to the end of the run: "stelvane-mpi: rank 2 (node3): did
+// not come to the end of the run within 60 s of the report's end; the job is
+// ended, and its figures are all in the report".
+std::string not_at_the_end_line(int rank, const std::string& node, double seconds);
+
 // The whole standard-error line of a failed measurement.
 std::string failure_line(int rank, const char* processor, const char* measurement, const char* file,
                          const std::string& detail);

@@ -115,11 +115,14 @@ int main(int argc, char* argv[]) {
   // failed a measurement ends with a non-zero status, and some launchers end
   // the whole job at once when a rank does (srun --kill-on-bad-exit);
   // MPI_Finalize holds the ranks back under mpirun, but not under every
-  // launcher.
-  if (iproc == 0)
-    wait_for_all();
-  else if (!finish_reports_and_wait_for_all())
-    MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
+  // launcher. A worker that hangs or dies after its last report must not
+  // keep the job until its time limit: rank 0 waits for the end only so long.
+  if (iproc == 0) {
+    if (!every_worker_came_to_the_end()) MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
+  } else {
+    finish_reports();
+    if (!come_to_the_end()) MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
+  }
   MPI_Finalize();
   return run_failed() ? EXIT_FAILED_MEASUREMENT : 0;
 }

@@ -2,6 +2,7 @@
 
 #ifdef STELVANE_TEST_HOOKS
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,12 +54,27 @@ void test_hook_peak_memory() {
 
 void test_hook_slow_worker(int rank) {
   if (!names_rank("STELVANE_TEST_DELAY_RANK", rank)) return;
-  // Tells a test that this rank is measuring now.
+  static int measurements_begun = 0;
+  ++measurements_begun;
+  // Tells a test that this rank is measuring now, and in which measurement.
   if (const char* flag = std::getenv("STELVANE_TEST_DELAY_FLAG")) {
-    if (std::FILE* file = std::fopen(flag, "w")) std::fclose(file);
+    if (std::FILE* file = std::fopen(flag, "w")) {
+      std::fprintf(file, "%d\n", measurements_begun);
+      std::fclose(file);
+    }
   }
   const char* delay = std::getenv("STELVANE_TEST_DELAY_MS");
   std::this_thread::sleep_for(std::chrono::milliseconds(delay ? std::atoi(delay) : 1000));
+  // Held from the second measurement on, its first answered, for as long as
+  // the test keeps the file.
+  const char* hold = std::getenv("STELVANE_TEST_HOLD_FILE");
+  while (hold != nullptr && measurements_begun >= 2 && access(hold, F_OK) == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+void test_hook_at_the_end(int rank) {
+  test_hook_mark("at_the_end", MPI_Wtime());
+  if (names_rank("STELVANE_TEST_STOP_AT_END", rank)) std::raise(SIGSTOP);
 }
 
 void test_hook_before_block_workload(int rank, const char* block_input) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "../globals.h"
+#include "../test_hooks.h"
 #include "quiet_wait.h"
 
 namespace {
@@ -38,16 +39,55 @@ void send_report(int measurement, double seconds, double figure) {
 
 // Rank 0's word to a worker that the run is over without the others.
 constexpr int RUN_OVER_TAG = 1;
+// A worker's word to rank 0 that it has come to the end of the run: rank 0
+// can name a worker that never does, which a barrier cannot.
+constexpr int AT_THE_END_TAG = 2;
 
 // Rank 0's one posted receive, from any worker.
 char receive_buffer[MESSAGE_BYTES];
 MPI_Request receive_request = MPI_REQUEST_NULL;
 
-void wait_for_all_ranks() {
-  MPI_Request barrier;
-  MPI_Ibarrier(MPI_COMM_WORLD, &barrier);
-  wait_quietly(barrier);
-}
+// Rank 0's record of which workers have said they are at the end.
+class WorkersAtTheEnd {
+ public:
+  WorkersAtTheEnd() : at_the_end_(static_cast<std::size_t>(nproc), 0) { listen(); }
+
+  bool all() const { return count_ == nproc - 1; }
+
+  // Takes a word that has arrived, without waiting; true when one had.
+  bool take() {
+    if (all()) return false;
+    int arrived = 0;
+    MPI_Status word;
+    MPI_Test(&listening_, &arrived, &word);
+    if (!arrived) return false;
+    at_the_end_[static_cast<std::size_t>(word.MPI_SOURCE)] = 1;
+    ++count_;
+    listen();
+    return true;
+  }
+
+  std::vector<int> missing() {
+    if (!all()) {
+      MPI_Cancel(&listening_);
+      MPI_Wait(&listening_, MPI_STATUS_IGNORE);
+    }
+    std::vector<int> workers;
+    for (int worker = 1; worker < nproc; ++worker)
+      if (!at_the_end_[static_cast<std::size_t>(worker)]) workers.push_back(worker);
+    return workers;
+  }
+
+ private:
+  void listen() {
+    if (!all())
+      MPI_Irecv(nullptr, 0, MPI_BYTE, MPI_ANY_SOURCE, AT_THE_END_TAG, MPI_COMM_WORLD, &listening_);
+  }
+
+  std::vector<char> at_the_end_;
+  int count_ = 0;
+  MPI_Request listening_ = MPI_REQUEST_NULL;
+};
 
 // A worker's wait at the end: for every rank, or for rank 0's word that the
 // run is over without them. Returns whether every rank came.
@@ -76,9 +116,15 @@ void send_result_report(MeasurementId id, const double* results, const double* s
   send_report(id, spent[iproc], results[iproc]);
 }
 
-bool finish_reports_and_wait_for_all() {
-  wait_all_quietly(sends_started, send_requests);
-  return wait_for_all_ranks_or_word();
+void finish_reports() { wait_all_quietly(sends_started, send_requests); }
+
+bool come_to_the_end() {
+  test_hook_at_the_end(iproc);
+  MPI_Request said;
+  MPI_Isend(nullptr, 0, MPI_BYTE, 0, AT_THE_END_TAG, MPI_COMM_WORLD, &said);
+  if (!wait_for_all_ranks_or_word()) return false;
+  wait_quietly(said);
+  return true;
 }
 
 bool take_arrived_report(int& sender, ResultReport& report) {
@@ -100,12 +146,30 @@ bool take_arrived_report(int& sender, ResultReport& report) {
   return true;
 }
 
-void wait_for_all() {
+bool wait_for_all(double seconds, std::vector<int>& not_at_the_end) {
   if (receive_request != MPI_REQUEST_NULL) {
     MPI_Cancel(&receive_request);
     MPI_Wait(&receive_request, MPI_STATUS_IGNORE);
   }
-  wait_for_all_ranks();
+  const double until = MPI_Wtime() + seconds;
+  WorkersAtTheEnd workers;
+  MPI_Request barrier;
+  MPI_Ibarrier(MPI_COMM_WORLD, &barrier);
+  QuietPoll poll;
+  // Every worker says it is at the end before it enters the barrier, so once
+  // the barrier is done every word is on its way: all are taken, and none is
+  // left unmatched at MPI_Finalize.
+  for (int done = 0; !(done && workers.all()); MPI_Test(&barrier, &done, MPI_STATUS_IGNORE)) {
+    if (workers.take()) {
+      poll.reset();
+    } else if (MPI_Wtime() > until) {
+      not_at_the_end = workers.missing();
+      return false;
+    } else {
+      poll.pause();
+    }
+  }
+  return true;
 }
 
 void tell_run_is_over(const std::vector<int>& workers) {

@@ -34,18 +34,24 @@ void send_greeting();
 // Worker: sends entry [own rank] of a measurement's figure and seconds tables.
 void send_result_report(MeasurementId id, const double* results, const double* spent);
 
-// Worker: returns once every report it sent has left and every rank has come
-// to the end of the run, without holding a core while it waits; false when
-// rank 0 said instead that the run is over without the others.
-bool finish_reports_and_wait_for_all();
+// Worker: returns once every report it sent has left, without holding a core
+// while it waits.
+void finish_reports();
+
+// Worker: tells rank 0 it has come to the end of the run, and returns once
+// every rank has; false when rank 0 said instead that the run is over
+// without the others.
+bool come_to_the_end();
 
 // Rank 0: the next report that has arrived from any worker, without waiting;
 // false when none has. `sender` is the rank it came from.
 bool take_arrived_report(int& sender, ResultReport& report);
 
-// Rank 0: returns once every rank has come to the end of the run, without
-// holding a core while it waits.
-void wait_for_all();
+// Rank 0: returns once every rank has come to the end of the run, or once
+// `seconds` have passed, without holding a core while it waits; whether all
+// came. When not, `not_at_the_end` holds the workers that never said they
+// had, in rank order (none when one said so and stopped before the end).
+bool wait_for_all(double seconds, std::vector<int>& not_at_the_end);
 
 // Rank 0: tells the workers in `workers` that the run is over without the
 // others (some cannot come to the end), and returns once it has been said.

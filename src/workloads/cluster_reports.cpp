@@ -135,3 +135,25 @@ void collection_report(Workload workload) {
   collect_from_workers(measurement(ids.second));
   tee(transfer_summary(workload, cluster_figures(measurement(ids.write())), cluster_figures(measurement(ids.read()))));
 }
+
+bool every_worker_came_to_the_end() {
+  std::vector<int> not_at_the_end;
+  if (wait_for_all(ANSWER_MARGIN_SECONDS, not_at_the_end)) return true;
+  std::vector<int> at_the_end;
+  for (int worker = 1, next = 0; worker < nproc; ++worker) {
+    const bool missing = next < static_cast<int>(not_at_the_end.size()) && not_at_the_end[next] == worker;
+    if (missing) {
+      write_error_line(not_at_the_end_line(worker, answers.node(worker), ANSWER_MARGIN_SECONDS));
+      ++next;
+    } else {
+      at_the_end.push_back(worker);
+    }
+  }
+  // Each said it was at the end, yet the barrier is not done: one stopped
+  // between its word and the barrier, and which one cannot be told.
+  if (not_at_the_end.empty())
+    write_error_line(line("stelvane-mpi: not every rank came to the end of the run within ", ANSWER_MARGIN_SECONDS,
+                          " s of the report's end; the job is ended, and every figure is in the report"));
+  tell_run_is_over(at_the_end);
+  return false;
+}

@@ -20,3 +20,9 @@ void collection_report(Workload workload);
 // Whether rank 0 gave up any worker, and the workers it did not give up.
 bool workers_lost();
 std::vector<int> answering_workers();
+
+// Rank 0, once the report is written: waits for every worker to come to the
+// end of the run, for at most the margin for late starters; true when all
+// came. A worker that answered everything and then hung or died is named,
+// and the others are told the run is over, for rank 0 to end the job.
+bool every_worker_came_to_the_end();

@@ -12,8 +12,8 @@ import tempfile
 import time
 import unittest
 
-from harness import (JobTestCase, TEST_SIZES, expected_report, match_lines, measurements, rates, report_of,
-                     result_path)
+from harness import (JobTestCase, TEST_SIZES, check_figures, check_report_lines, expected_report, match_lines,
+                     measurements, rates, report_of, result_path)
 
 READ_ONLY = 'd=$(pwd) && mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" && cd "$d"'
 TINY_TMPFS = 'd=$(pwd) && mount -t tmpfs -o size=32k stelvane-full "$d" && cd "$d"'
@@ -135,6 +135,19 @@ class Failures(JobTestCase):
         if "Press Enter to Exit." in job.stdout:
             self.assertIn("stelvane-mpi: rank 1 (node1): no answer in ", job.stderr)
             self.assertTrue(report_of(job.result_lines())["complete"])
+
+    def test_a_worker_that_hangs_after_its_last_report_is_named_and_the_job_ends(self):
+        # Rank 2 stops once its last report has left: every figure is in, but
+        # it never comes to the end. Rank 0 waits for it only the margin for
+        # late starters, then names it and ends the job.
+        job = self.run_job(3, env={"STELVANE_TEST_STOP_AT_END": "2"}, timeout=60)
+        self.assertNotEqual(job.rc, 0)
+        self.assertRegex(job.stderr, r"(?m)^stelvane-mpi: rank 2 \(node2\): did not come to the end of the run within "
+                                     r"\d+ s of the report's end; the job is ended, and its figures are all in the "
+                                     r"report$")
+        self.assertEqual([l for l in job.stderr.split("\n") if l.startswith("stelvane-mpi:")][1:], [], job.stderr)
+        check_report_lines(self, job, 3, ["node0", "node1", "node2"])
+        check_figures(self, job.result_lines(), 3, ["node0", "node1", "node2"], TEST_SIZES)
 
 
 # An ext4 file system of its own on the rank's working directory, on a loop
