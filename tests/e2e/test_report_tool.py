@@ -163,6 +163,13 @@ class ReportTool(JobTestCase):
                       "streams 0.01 (line 0.80)", text)
         self.assertIn("To drain (slow and failed): node-three\n", text)
         self.assertEqual(document["drain_host_list"], "node-three")
+        # A hostile name reaches the terminal as printable text, never as the
+        # bytes that would retitle it.
+        with open(path, "rb") as f:
+            hostile = f.read().replace(b"@node one", b"@a\x1b]0;owned\x07\xff")
+        shown = subprocess.run([REPORT, "-"], input=hostile, capture_output=True, timeout=60).stdout
+        self.assertIn(b"slow     a\\x1b]0;owned\\x07\\xff (ranks 1)", shown)
+        self.assertEqual([c for c in shown if not 32 <= c < 127 and c != 10], [])
         # The drain list: one harmless command per node; a name that is no
         # plain host name ("node one") is left out and said so.
         drain = report("--drain", path)

@@ -86,7 +86,8 @@ std::string run_line(const ResultFile& file, std::size_t node_count) {
   std::string line = file.source + ": " + std::to_string(file.ranks) + (file.ranks == 1 ? " rank" : " ranks") +
                      " on " + std::to_string(node_count) + (node_count == 1 ? " node" : " nodes");
   if (!file.stamp.time_stamp.empty())
-    line += ", started " + file.stamp.time_stamp + " " + file.stamp.time_zone + ", rank 0 on " + file.stamp.rank0_node;
+    line += ", started " + printable(file.stamp.time_stamp + " " + file.stamp.time_zone) + ", rank 0 on " +
+            printable(file.stamp.rank0_node);
   return line + (file.complete ? "" : ", TRUNCATED: " + file.truncation);
 }
 
@@ -107,7 +108,7 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history
     if (node.verdict == Verdict::ok) continue;
     char label[16];
     std::snprintf(label, sizeof label, "%-8s", verdict_name(node.verdict));
-    out << "    " << label << " " << node.node << " (ranks " << ranks_text(node.ranks) << "): " << verdict_reason(node)
+    out << "    " << label << " " << printable(node.node) << " (ranks " << ranks_text(node.ranks) << "): " << verdict_reason(node)
         << "\n";
   }
   if (history_runs >= 0) {
@@ -134,7 +135,9 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history
   out << "\n";
 }
 
-std::string worker_label(const WorkerFigures& worker) { return "Thread:" + std::to_string(worker.rank) + " @" + worker.node; }
+std::string worker_label(const WorkerFigures& worker) {
+  return "Thread:" + std::to_string(worker.rank) + " @" + printable(worker.node);
+}
 
 }  // namespace
 
@@ -414,7 +417,7 @@ void write_comparison_text(std::ostream& out, const std::vector<const ResultFile
   out << "  Slower than the cluster (below " << figure_text(SLOWER_RATIO) << " x its change in at least "
       << SLOWER_MEASUREMENTS << " measurements): " << (slower.empty() ? "none" : "") << "\n";
   for (const NodeChange& node : comparison.nodes)
-    if (node.slower) out << "    " << node.node << ": " << relative_changes(node) << "\n";
+    if (node.slower) out << "    " << printable(node.node) << ": " << relative_changes(node) << "\n";
   auto list = [&](const char* label, const std::vector<std::string>& names) {
     if (names.empty()) return;
     out << "  " << label << " (" << names.size() << "):";

@@ -18,9 +18,9 @@
 #include "report_lines.h"
 #include "workloads/report_outline.h"
 
-std::string shown_safely(const std::string& line) {
+std::string printable(const std::string& text) {
   std::string shown;
-  for (unsigned char c : line.substr(0, 200)) {
+  for (unsigned char c : text) {
     if (c >= 0x20 && c < 0x7f) {
       shown += static_cast<char>(c);
     } else {
@@ -29,6 +29,11 @@ std::string shown_safely(const std::string& line) {
       shown += escaped;
     }
   }
+  return shown;
+}
+
+std::string shown_safely(const std::string& line) {
+  const std::string shown = printable(line.substr(0, 200));
   return line.size() > 200 ? shown + "..." : shown;
 }
 

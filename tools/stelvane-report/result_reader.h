@@ -85,8 +85,12 @@ ResultFile parse_result_file(std::istream& in, const std::string& source);
 // ParseError for a path that cannot be read or is not a regular file too.
 ResultFile read_result_file(const std::string& path);
 
-// Text from a file as a message may show it: control and non-ASCII bytes
-// as \xNN, at most 200 characters.
+// Text from a file as a terminal may show it: control and non-ASCII bytes
+// as \xNN, so that a hostile node name cannot move the cursor or retitle
+// the window.
+std::string printable(const std::string& text);
+
+// The same, at most 200 characters, as a message shows a line of a file.
 std::string shown_safely(const std::string& text);
 
 // Parses a number exactly as the benchmark's streams print it (six
