@@ -7,10 +7,10 @@ from harness import LAUNCHER, JobTestCase, check_successful_run, report_of
 
 class Exchange(JobTestCase):
     def test_a_slow_worker_is_still_reported_in_rank_order_with_its_own_figures(self):
-        # Well above what any measurement takes at test size, and six of them
-        # well within the test build's rule for a late worker (10 times the
-        # others' time and 5 s).
-        delay = 0.5
+        # Well above what any measurement takes at test size on a busy host,
+        # and six of them well within the test build's rule for a late worker
+        # (10 times the others' time and 5 s).
+        delay = 1.0
         job = self.run_job(4, env={"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": str(int(delay * 1000))})
         check_successful_run(self, job, 4, ["node0", "node1", "node2", "node3"])
         for measurement in report_of(job.result_lines())["measurements"]:
