@@ -7,6 +7,10 @@
 //
 // A worker never waits for rank 0: each report is sent without blocking from
 // a buffer of its own, and the worker sees them all delivered at the end.
+// Then it tells rank 0 it has come to the end, and waits for every rank or
+// for rank 0's word that the run is over without them; rank 0 waits for the
+// workers only so long, so that one that hangs after its last report is
+// named rather than waited for.
 #pragma once
 
 #include <string>
