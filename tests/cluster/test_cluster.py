@@ -81,6 +81,21 @@ def processes_in(namespaces, command_name=None):
     return pids
 
 
+def cpu_hierarchy():
+    """Where the cgroups with CPU bandwidth control live, and their
+    controllers as /proc/PID/cgroup names them: cgroup v2 with its cpu
+    controller on, else v1's cpu hierarchy."""
+    if os.path.exists("/sys/fs/cgroup/cgroup.controllers"):
+        with open("/sys/fs/cgroup/cgroup.controllers") as f:
+            if "cpu" in f.read().split():
+                return "/sys/fs/cgroup", ""
+    with open("/proc/mounts") as f:
+        for fields in (line.split() for line in f):
+            options = fields[3].split(",")
+            if fields[2] == "cgroup" and "cpu" in options:
+                return fields[1], ",".join(o for o in options if o in ("cpu", "cpuacct"))
+
+
 def leftovers(netns_inodes, daemon_pids, link_prefix=CLUSTER_ID):
     """What a virtual cluster left behind after its down."""
     links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout
@@ -503,6 +518,34 @@ class VirtualCluster(unittest.TestCase):
             time.sleep(1)
 
     # ---- the slow node ----------------------------------------------------------
+
+    def test_each_process_of_a_node_at_a_share_of_its_own(self):
+        # A process own-share starts on a node with a share per process sits
+        # in a cgroup of its own, capped at that share; elsewhere it stays in
+        # its node's group.
+        cluster("throttle-each", "node3", "12.5")
+        self.addCleanup(cluster, "throttle-each", "node3", "off")
+        refused = cluster("throttle-each", "node3", "0.5", check=False)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("PERCENT must be 1 to 100 or off, not '0.5'", refused.stderr)
+
+        def group_and_cap(node):
+            shown = cluster("exec", node, VIRTUAL_CLUSTER, "own-share", "cat", "/proc/self/cgroup").stdout
+            root, controllers = cpu_hierarchy()
+            group = root + [l.split(":", 2)[2] for l in shown.splitlines() if l.split(":")[1] == controllers][0]
+            if os.path.exists(group + "/cpu.max"):
+                with open(group + "/cpu.max") as f:
+                    return group, f.read().split()
+            with open(group + "/cpu.cfs_quota_us") as f, open(group + "/cpu.cfs_period_us") as g:
+                return group, [f.read().strip(), g.read().strip()]
+
+        group, cap = group_and_cap("node3")
+        self.assertRegex(group, r"/stelvane-vcluster-%s/node3\.rank\.\d+$" % CLUSTER_ID)
+        self.assertEqual(cap, ["1250", "10000"])
+        other, _ = group_and_cap("node2")
+        self.assertTrue(other.endswith("/stelvane-vcluster-%s/node2" % CLUSTER_ID), other)
+        cluster("throttle-each", "node3", "off")
+        self.assertFalse(os.path.exists(group), "the process's group outlived its share")
 
     @unittest.skipIf(MPI != "openmpi", "stelvane-report's part; the runs are the same under both families")
     def test_a_slowed_node_against_its_own_history(self):

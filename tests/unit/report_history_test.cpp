@@ -113,6 +113,7 @@ TEST(OwnNormal, ANewNodeAndANodeWithOtherWorkersHaveNoNormal) {
 TEST(ProbableCause, EachPatternAndNoneOtherwise) {
   const bool all[MEASUREMENT_COUNT] = {true, true, true, true, true, true};
   const bool no_block[MEASUREMENT_COUNT] = {true, true, true, true, false, false};
+  const bool bytewise_only[MEASUREMENT_COUNT] = {false, false, true, true, false, false};
   struct Case {
     const bool* judged;
     std::vector<int> low, near;
@@ -128,6 +129,7 @@ TEST(ProbableCause, EachPatternAndNoneOtherwise) {
       {all, {BLOCK_READ}, {STREAMS, DESCRIPTORS, BYTEWISE_WRITE, BYTEWISE_READ, BLOCK_WRITE}, Cause::bandwidth},
       {all, {BLOCK_READ}, {STREAMS, DESCRIPTORS, BYTEWISE_READ}, Cause::unclear},  // byte-wise write between
       {no_block, {BYTEWISE_WRITE}, {STREAMS, DESCRIPTORS, BYTEWISE_READ}, Cause::unclear},
+      {bytewise_only, {BYTEWISE_WRITE}, {BYTEWISE_READ}, Cause::sync},  // file handling too short to judge
       {no_block, {STREAMS, DESCRIPTORS}, {STREAMS, BYTEWISE_WRITE, BYTEWISE_READ}, Cause::unclear},
   };
   for (const Case& c : cases) {

@@ -49,13 +49,16 @@ Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_
   // and neither is near normal.
   auto pair_low = [&](int a, int b) { return (is_low(a) || is_low(b)) && !is_near(a) && !is_near(b); };
   const bool file_handling_low = pair_low(STREAMS, DESCRIPTORS);
+  // File handling too short to judge in the run is no evidence either way:
+  // writes low with reads near normal still point to the write path alone.
+  const bool file_handling_unjudged = !judged[STREAMS] && !judged[DESCRIPTORS];
 
   if (pair_low(BYTEWISE_WRITE, BYTEWISE_READ) && judged[BYTEWISE_WRITE] && judged[BYTEWISE_READ]) return Cause::cpu;
   if (file_handling_low && is_near(BYTEWISE_WRITE) && is_near(BYTEWISE_READ) && not_against(BLOCK_READ) &&
       not_against(BLOCK_WRITE))
     return Cause::metadata;
-  if (file_handling_low && (is_low(BYTEWISE_WRITE) || is_low(BLOCK_WRITE)) && is_near(BYTEWISE_READ) &&
-      not_against(BLOCK_READ))
+  if ((file_handling_low || file_handling_unjudged) && (is_low(BYTEWISE_WRITE) || is_low(BLOCK_WRITE)) &&
+      is_near(BYTEWISE_READ) && not_against(BLOCK_READ))
     return Cause::sync;
   if ((is_low(BLOCK_READ) || is_low(BLOCK_WRITE)) && is_near(STREAMS) && is_near(DESCRIPTORS) &&
       is_near(BYTEWISE_WRITE) && is_near(BYTEWISE_READ))

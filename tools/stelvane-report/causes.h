@@ -16,8 +16,9 @@
 //   the metadata path         file handling (streams and descriptors:
 //                             creates, opens, closes, removes) low, byte-wise write and read near normal,
 //                             and the block measurements too where judged;
-//   sync or flush behaviour   file handling low and the writes low (byte-
-//                             wise or block), the reads near normal;
+//   sync or flush behaviour   file handling low (or too short to judge in
+//                             the run) and the writes low (byte-wise or
+//                             block), the reads near normal;
 //   device bandwidth          a block measurement low, every other judged
 //                             measurement near normal;
 //   unclear                   any other pattern.
