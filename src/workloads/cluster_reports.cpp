@@ -1,5 +1,6 @@
 #include "cluster_reports.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -139,16 +140,11 @@ void collection_report(Workload workload) {
 bool every_worker_came_to_the_end() {
   std::vector<int> not_at_the_end;
   if (wait_for_all(ANSWER_MARGIN_SECONDS, not_at_the_end)) return true;
-  std::vector<int> at_the_end;
-  for (int worker = 1, next = 0; worker < nproc; ++worker) {
-    const bool missing = next < static_cast<int>(not_at_the_end.size()) && not_at_the_end[next] == worker;
-    if (missing) {
-      write_error_line(not_at_the_end_line(worker, answers.node(worker), ANSWER_MARGIN_SECONDS));
-      ++next;
-    } else {
-      at_the_end.push_back(worker);
-    }
-  }
+  for (int worker : not_at_the_end)
+    write_error_line(not_at_the_end_line(worker, answers.node(worker), ANSWER_MARGIN_SECONDS));
+  std::vector<int> at_the_end;  // the others (not_at_the_end is in rank order)
+  for (int worker = 1; worker < nproc; ++worker)
+    if (!std::binary_search(not_at_the_end.begin(), not_at_the_end.end(), worker)) at_the_end.push_back(worker);
   // Each said it was at the end, yet the barrier is not done: one stopped
   // between its word and the barrier, and which one cannot be told.
   if (not_at_the_end.empty())
