@@ -2,6 +2,7 @@
 // of a slow node, on constructed runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ struct FakeRun {
   RunSummary summary;
 
   FakeRun(const std::vector<std::string>& nodes, double ratio = 1.0) {
+    std::fill(std::begin(summary.judged), std::end(summary.judged), true);
     for (const std::string& name : nodes) {
       RunSummary::Node& node = summary.nodes.emplace_back();
       node.name = name;
@@ -43,11 +45,11 @@ const std::initializer_list<int> BYTEWISE = {BYTEWISE_WRITE, BYTEWISE_READ};
 // OwnNormal of node a in the last run.
 OwnNormal node_a_after(int history, double wobble, const std::vector<FakeRun>& after) {
   NodeHistories histories;
-  std::vector<OwnNormal> normals;
+  HeldRun held;
   for (int i = 0; i < history; ++i)
-    normals = histories.take(FakeRun(NODES).ratio("a", {0, 1, 2, 3, 4, 5}, i % 2 ? 1 - wobble : 1 + wobble).summary, false);
-  for (const FakeRun& run : after) normals = histories.take(run.summary, true);
-  return normals.front();
+    held = histories.take(FakeRun(NODES).ratio("a", {0, 1, 2, 3, 4, 5}, i % 2 ? 1 - wobble : 1 + wobble).summary, false);
+  for (const FakeRun& run : after) held = histories.take(run.summary, true);
+  return held.normals.front();
 }
 
 TEST(OwnNormal, TooFewRunsAndAFlatHistory) {
@@ -63,13 +65,12 @@ TEST(OwnNormal, TooFewRunsAndAFlatHistory) {
   EXPECT_TRUE(node_a_after(MIN_HISTORY_RUNS, 0.0, {FakeRun(NODES).ratio("a", BYTEWISE, edge - 0.001)}).low[BYTEWISE_WRITE]);
   // A node steadier than the others gets their spread, not its own.
   NodeHistories histories;
-  std::vector<OwnNormal> normals;
   for (int i = 0; i < 10; ++i) {
     FakeRun run(NODES);
     for (const char* name : {"b", "c", "d"}) run.ratio(name, BYTEWISE, 1.0 + 0.05 * (i % 3 - 1));
     histories.take(run.summary, false);
   }
-  normals = histories.take(FakeRun(NODES).ratio("a", BYTEWISE, 0.85).summary, false);
+  const std::vector<OwnNormal> normals = histories.take(FakeRun(NODES).ratio("a", BYTEWISE, 0.85).summary, false).normals;
   EXPECT_NEAR(normals[0].spread[BYTEWISE_WRITE], normals[1].spread[BYTEWISE_WRITE], 1e-12);
   EXPECT_FALSE(normals[0].low[BYTEWISE_WRITE]);
 }
@@ -99,15 +100,16 @@ TEST(OwnNormal, ANewNodeAndANodeWithOtherWorkersHaveNoNormal) {
   for (int i = 0; i < 10; ++i) histories.take(FakeRun(NODES).summary, false);
   FakeRun changed = FakeRun({"a", "b", "c", "d", "e"}).ratio("a", BYTEWISE, 0.5);
   changed.node("a").workers = 2;
-  const std::vector<OwnNormal> normals = histories.take(changed.summary, false);
+  const std::vector<OwnNormal> normals = histories.take(changed.summary, false).normals;
   EXPECT_FALSE(normals[0].known_anywhere());  // a: another number of workers
   EXPECT_TRUE(normals[1].known_anywhere());
   EXPECT_FALSE(normals[4].known_anywhere());  // e: new
-  // Runs in which a measurement was not judged (NaN) do not count towards it.
-  FakeRun unjudged = FakeRun(NODES).ratio("b", {BLOCK_READ}, NAN);
+  // Runs in which a measurement was not judged do not count towards it.
+  FakeRun unjudged(NODES);
+  unjudged.summary.judged[BLOCK_READ] = false;
   NodeHistories sparse;
   for (int i = 0; i < 10; ++i) sparse.take(i < 6 ? unjudged.summary : FakeRun(NODES).summary, false);
-  EXPECT_EQ(sparse.take(FakeRun(NODES).summary, false)[1].runs[BLOCK_READ], 4);
+  EXPECT_EQ(sparse.take(FakeRun(NODES).summary, false).normals[1].runs[BLOCK_READ], 4);
 }
 
 TEST(ProbableCause, EachPatternAndNoneOtherwise) {
@@ -141,34 +143,44 @@ TEST(ProbableCause, EachPatternAndNoneOtherwise) {
 }
 
 // Eight earlier runs in which node a's file handling is at `history_ratio`
-// (NaN: not judged) and the other nodes' figures at 1.
+// (NaN: too short to judge) and the other nodes' figures at 1.
 std::vector<RunSummary> history_of_a(double history_ratio) {
   std::vector<RunSummary> history;
   for (int i = 0; i < 8; ++i) {
-    history.push_back(FakeRun(NODES, 1.0).ratio("a", {STREAMS, DESCRIPTORS}, history_ratio).summary);
+    FakeRun run(NODES);
+    if (std::isnan(history_ratio))
+      run.summary.judged[STREAMS] = run.summary.judged[DESCRIPTORS] = false;
+    else
+      run.ratio("a", {STREAMS, DESCRIPTORS}, history_ratio);
+    history.push_back(run.summary);
     history.back().stamp.time_stamp = "2026-11-0" + std::to_string(i + 1) + "T00:00:00";
   }
   return history;
 }
 
-// A run of NODES judged by their peers, node a's file handling at `ratio`
-// (and low, when `low_by_peers`), held against `history`.
-JudgedRun judged_run(const ResultFile& file, double ratio, bool low_by_peers, const std::vector<RunSummary>& history) {
+// A run of NODES as their peers judge it, every peer line at the floor and
+// the four measurements before the block ones judged (and `also_judged`),
+// node a at `ratio` in `slowed`; held against `history`.
+JudgedRun judged_run(const ResultFile& file, std::initializer_list<int> slowed, double ratio,
+                     const std::vector<RunSummary>& history, std::initializer_list<int> also_judged = {}) {
   JudgedRun run{&file, {}};
+  Verdicts& verdicts = run.verdicts;
+  std::fill(std::begin(verdicts.judged), std::begin(verdicts.judged) + 4, true);
+  for (int m : also_judged) verdicts.judged[m] = true;
   for (const std::string& name : NODES) {
-    NodeVerdict& node = run.verdicts.nodes.emplace_back();
+    NodeVerdict& node = verdicts.nodes.emplace_back();
     node.node = name;
     node.workers = 1;
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-      const bool slowed = name == "a" && is_file_handling(static_cast<MeasurementId>(m));
-      node.ratios[m] = slowed ? ratio : 1.0;
-      node.low[m] = slowed && low_by_peers;
-      node.lines[m] = LOW_RATIO_CEILING;
+      node.ratios[m] = name == "a" && std::find(slowed.begin(), slowed.end(), m) != slowed.end() ? ratio : 1.0;
+      node.lines[m] = LOW_RATIO_FLOOR;
+      node.low[m] = verdicts.judged[m] && node.ratios[m] < node.lines[m];
       node.figures[m] = 100;
     }
+    node.verdict = node.by_peers = node.low_in().size() >= SLOW_MEASUREMENTS ? Verdict::slow
+                                   : node.low_in().empty()                   ? Verdict::ok
+                                                                             : Verdict::suspect;
   }
-  if (low_by_peers) run.verdicts.nodes.front().by_peers = run.verdicts.nodes.front().verdict = Verdict::slow;
-  std::fill(std::begin(run.verdicts.judged), std::begin(run.verdicts.judged) + 4, true);
   std::vector<JudgedRun> runs = {std::move(run)};
   judge_against_history(runs, history);
   return std::move(runs[0]);
@@ -181,10 +193,10 @@ TEST(ProbableCause, AgainstItsOwnNormalInAJudgedRun) {
   history[7].nodes[0].ratios[STREAMS] = history[7].nodes[0].ratios[DESCRIPTORS] = 0.7;
   ResultFile file;
   file.stamp.time_stamp = "2026-12-01T00:00:00";
-  const JudgedRun run = judged_run(file, 0.72, false, history);
+  const JudgedRun run = judged_run(file, {STREAMS, DESCRIPTORS}, 0.72, history);
   const NodeVerdict& a = *run.verdicts.of("a");
   EXPECT_EQ(run.history_runs, 8);
-  EXPECT_EQ(a.by_peers, Verdict::ok);  // as given: the peer judge is not run here
+  EXPECT_EQ(a.by_peers, Verdict::ok);
   EXPECT_EQ(a.verdict, Verdict::slow);
   EXPECT_EQ(a.cause.cause, Cause::metadata);
   EXPECT_STREQ(cause_against(a.cause), "own_normal");
@@ -203,12 +215,48 @@ TEST(ProbableCause, AgainstItsOwnNormalInAJudgedRun) {
 TEST(ProbableCause, EachMeasurementAgainstWhatItHas) {
   ResultFile file;
   file.stamp.time_stamp = "2026-12-01T00:00:00";
-  const JudgedRun run = judged_run(file, 0.02, true, history_of_a(NAN));
+  const JudgedRun run = judged_run(file, {STREAMS, DESCRIPTORS}, 0.02, history_of_a(NAN));
   const ProbableCause& cause = run.verdicts.of("a")->cause;
   EXPECT_EQ(cause.cause, Cause::metadata);
   EXPECT_STREQ(cause_against(cause), "both");
   EXPECT_EQ(cause_text(cause), "probably the metadata path: byte-wise 1.00/1.00 of its own normal; streams 0.02, "
                                "descriptors 0.02 of its peers' median");
+}
+
+// Eight earlier runs in which the block read was mostly too short to judge
+// and every node's ratio there swung between 0.4 and 2 from run to run, as
+// when chance decides a span of a few scheduler periods.
+std::vector<RunSummary> history_swinging_in_block_read() {
+  std::vector<RunSummary> history = history_of_a(1.0);
+  for (std::size_t i = 0; i < history.size(); ++i) {
+    history[i].judged[BLOCK_READ] = i == 3;
+    for (RunSummary::Node& node : history[i].nodes) node.ratios[BLOCK_READ] = (i + node.name[0]) % 2 ? 0.4 : 2.0;
+  }
+  return history;
+}
+
+// The peer line lies no lower than before where the nodes keep their ratios
+// from run to run, and drops where they do not: one run's low ratio there is
+// no finding, a node many times slower still is.
+TEST(PeerLine, HeldToHowFarTheNodesStrayFromRunToRun) {
+  ResultFile file;
+  file.stamp.time_stamp = "2026-12-01T00:00:00";
+  const JudgedRun steady = judged_run(file, {BLOCK_READ}, 0.3, history_of_a(1.0), {BLOCK_READ});
+  EXPECT_NEAR(steady.verdicts.run_to_run[BLOCK_READ], OWN_SPREAD_FLOOR, 1e-12);
+  EXPECT_EQ(steady.verdicts.of("a")->lines[BLOCK_READ], LOW_RATIO_FLOOR);
+  EXPECT_EQ(steady.verdicts.of("a")->verdict, Verdict::suspect);
+
+  const JudgedRun swinging = judged_run(file, {BLOCK_READ}, 0.3, history_swinging_in_block_read(), {BLOCK_READ});
+  const NodeVerdict& a = *swinging.verdicts.of("a");
+  EXPECT_FALSE(a.own.known(BLOCK_READ));  // judged once: no normal of its own there
+  EXPECT_LT(a.lines[BLOCK_READ], 0.3);
+  EXPECT_EQ(a.lines[BLOCK_READ], swinging.verdicts.peer_ceiling(BLOCK_READ));
+  EXPECT_EQ(a.lines[STREAMS], LOW_RATIO_FLOOR);
+  EXPECT_EQ(a.by_peers, Verdict::ok);
+  EXPECT_EQ(a.verdict, Verdict::ok);
+  EXPECT_EQ(a.cause.cause, Cause::none);
+  const JudgedRun far_slower = judged_run(file, {BLOCK_READ}, 0.01, history_swinging_in_block_read(), {BLOCK_READ});
+  EXPECT_EQ(far_slower.verdicts.of("a")->by_peers, Verdict::suspect);
 }
 
 }  // namespace

@@ -7,12 +7,13 @@ RunSummary summarize(const ResultFile& file, const Verdicts& verdicts) {
   RunSummary run;
   run.source = file.source;
   run.stamp = file.stamp;
+  std::copy(std::begin(verdicts.judged), std::end(verdicts.judged), run.judged);
   for (const NodeVerdict& verdict : verdicts.nodes) {
     RunSummary::Node& node = run.nodes.emplace_back();
     node.name = verdict.node;
     node.workers = verdict.workers;
     node.verdict = verdict.by_peers;
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) node.ratios[m] = verdicts.judged[m] ? verdict.ratios[m] : NO_FIGURE;
+    std::copy(std::begin(verdict.ratios), std::end(verdict.ratios), node.ratios);
   }
   return run;
 }
@@ -46,16 +47,39 @@ Centre centre_of(const std::vector<double>& ratios) {
 
 }  // namespace
 
-std::vector<OwnNormal> NodeHistories::take(const RunSummary& run, bool trend) {
+std::vector<double> NodeHistories::ratios_in(const std::vector<const Point*>& points, int m, bool counted_only) {
+  std::vector<double> ratios;
+  for (const Point* point : points)
+    if ((!counted_only || point->counts[m]) && std::isfinite(point->ratios[m])) ratios.push_back(point->ratios[m]);
+  return ratios;
+}
+
+HeldRun NodeHistories::take(const RunSummary& run, bool trend) {
   std::vector<std::vector<const Point*>> windows(run.nodes.size());
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
     const auto found = points_.find(run.nodes[i].name);
     if (found != points_.end()) windows[i] = window(found->second, run.nodes[i].workers);
   }
-  std::vector<OwnNormal> normals = normals_of(windows, trend);
-  for (std::size_t i = 0; i < run.nodes.size(); ++i) hold(run.nodes[i], windows[i], normals[i]);
-  remember(run, normals);
-  return normals;
+  HeldRun held;
+  held.normals = normals_of(windows, trend);
+  run_to_run(windows, held.run_to_run);
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) hold(run, run.nodes[i], windows[i], held.normals[i]);
+  remember(run, held.normals);
+  return held;
+}
+
+void NodeHistories::run_to_run(const std::vector<std::vector<const Point*>>& windows,
+                               double (&spreads)[MEASUREMENT_COUNT]) {
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    std::vector<double> of_nodes;
+    for (const std::vector<const Point*>& points : windows) {
+      const std::vector<double> ratios = ratios_in(points, m, false);
+      if (static_cast<int>(ratios.size()) < MIN_HISTORY_RUNS) continue;
+      const double spread = centre_of(ratios).spread;
+      if (!std::isnan(spread)) of_nodes.push_back(spread);
+    }
+    spreads[m] = of_nodes.empty() ? NO_FIGURE : std::max(OWN_SPREAD_FLOOR, median_of(of_nodes));
+  }
 }
 
 std::vector<OwnNormal> NodeHistories::normals_of(const std::vector<std::vector<const Point*>>& windows,
@@ -65,11 +89,13 @@ std::vector<OwnNormal> NodeHistories::normals_of(const std::vector<std::vector<c
   for (std::size_t i = 0; i < windows.size(); ++i) {
     OwnNormal& own = normals[i];
     if (trend)
-      for (const Point* point : windows[i]) own.earlier.emplace_back(point->ratios, point->ratios + MEASUREMENT_COUNT);
+      for (const Point* point : windows[i]) {
+        std::vector<double>& ratios = own.earlier.emplace_back(point->ratios, point->ratios + MEASUREMENT_COUNT);
+        for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+          if (!point->judged[m]) ratios[m] = NO_FIGURE;
+      }
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-      std::vector<double> ratios;
-      for (const Point* point : windows[i])
-        if (point->counts[m] && std::isfinite(point->ratios[m])) ratios.push_back(point->ratios[m]);
+      const std::vector<double> ratios = ratios_in(windows[i], m, true);
       own.runs[m] = static_cast<int>(ratios.size());
       if (!own.known(m)) continue;
       const Centre centre = centre_of(ratios);
@@ -87,13 +113,15 @@ std::vector<OwnNormal> NodeHistories::normals_of(const std::vector<std::vector<c
   return normals;
 }
 
-void NodeHistories::hold(const RunSummary::Node& node, const std::vector<const Point*>& earlier, OwnNormal& own) {
+void NodeHistories::hold(const RunSummary& run, const RunSummary::Node& node, const std::vector<const Point*>& earlier,
+                         OwnNormal& own) {
   int lows = 0;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
     if (!own.known(m) || !(own.normal[m] > 0)) continue;
     own.line[m] = own.normal[m] * (1.0 - OWN_LOW_SPREADS * own.spread[m]);
+    if (!run.judged[m]) continue;
     own.deviation[m] = node.ratios[m] / own.normal[m];
-    own.low[m] = node.ratios[m] < own.line[m];  // false for NaN: not judged, or failed
+    own.low[m] = node.ratios[m] < own.line[m];  // false for NaN: failed, or not compared
     lows += own.low[m];
   }
   own.low_run = lows >= SLOW_MEASUREMENTS;
@@ -115,8 +143,9 @@ void NodeHistories::remember(const RunSummary& run, const std::vector<OwnNormal>
     point.low_run = normals[i].low_run;
     const bool usable = !point.low_run && node.verdict != Verdict::slow && node.verdict != Verdict::failed;
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      point.judged[m] = run.judged[m];
       point.low[m] = normals[i].low[m];
-      point.counts[m] = usable && !point.low[m];
+      point.counts[m] = usable && run.judged[m] && !point.low[m];
     }
   }
 }
@@ -128,13 +157,16 @@ Verdict verdict_by_own_normal(const OwnNormal& own) {
   return own.lasting() >= LOW_RUNS_TO_SLOW ? Verdict::slow : Verdict::suspect;
 }
 
-// Sets each node's own normal, its verdict from both lines and its cause.
-void hold_against_own_normals(Verdicts& verdicts, std::vector<OwnNormal> normals) {
+// Sets each node's own normal, the peer line held to how far the nodes
+// stray from run to run, each node's verdict from both lines and its cause.
+void hold_against_own_normals(Verdicts& verdicts, HeldRun held) {
+  std::copy(std::begin(held.run_to_run), std::end(held.run_to_run), verdicts.run_to_run);
+  hold_peer_lines_to_history(verdicts);
   for (std::size_t i = 0; i < verdicts.nodes.size(); ++i) {
     NodeVerdict& node = verdicts.nodes[i];
-    node.own = std::move(normals[i]);
+    node.own = std::move(held.normals[i]);
     node.by_own_normal = verdict_by_own_normal(node.own);
-    node.verdict = worse_of(node.verdict, node.by_own_normal);
+    node.verdict = worse_of(node.by_peers, node.by_own_normal);
     node.cause = probable_cause(node, verdicts.judged);
   }
   order_worst_first(verdicts);
@@ -171,11 +203,11 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
   NodeHistories histories;
   int held = 0;
   for (const Placed& run : order) {
-    std::vector<OwnNormal> normals = histories.take(*run.summary, run.judged >= 0);
+    HeldRun against_history = histories.take(*run.summary, run.judged >= 0);
     if (run.judged >= 0) {
       JudgedRun& target = judged[run.judged];
       target.history_runs = held;
-      hold_against_own_normals(target.verdicts, std::move(normals));
+      hold_against_own_normals(target.verdicts, std::move(against_history));
     }
     ++held;
   }

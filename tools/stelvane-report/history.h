@@ -16,10 +16,11 @@ struct RunSummary {
     std::string name;
     int workers = 0;
     Verdict verdict = Verdict::ok;      // by its peers, in that run
-    double ratios[MEASUREMENT_COUNT];   // NaN where not compared or not judged
+    double ratios[MEASUREMENT_COUNT];   // NaN where not compared
   };
   std::string source;
   RunStamp stamp;
+  bool judged[MEASUREMENT_COUNT] = {};  // long enough to count
   std::vector<Node> nodes;
 };
 
@@ -27,17 +28,26 @@ RunSummary summarize(const ResultFile& file, const Verdicts& verdicts);
 
 // The nodes' earlier runs. Feed runs oldest first: each is held against the
 // runs fed before it, then joins them.
+// The nodes of one run held against their earlier runs: each one's own
+// normal, in the run's order, and how far the nodes' ratios stray from run to
+// run in each measurement (own_normal.h).
+struct HeldRun {
+  std::vector<OwnNormal> normals;
+  double run_to_run[MEASUREMENT_COUNT];
+};
+
 class NodeHistories {
  public:
-  // One OwnNormal per node of `run`, in its order; with `trend`, each with
-  // its earlier ratios.
-  std::vector<OwnNormal> take(const RunSummary& run, bool trend);
+  // Every node of `run` against its earlier runs; with `trend`, each normal
+  // with its earlier ratios.
+  HeldRun take(const RunSummary& run, bool trend);
 
  private:
   struct Point {
     int workers = 0;
     double ratios[MEASUREMENT_COUNT];
-    bool counts[MEASUREMENT_COUNT] = {};  // makes its normal there: not slow, failed or low then
+    bool judged[MEASUREMENT_COUNT] = {};
+    bool counts[MEASUREMENT_COUNT] = {};  // makes its normal there: judged, and not slow, failed or low then
     bool low[MEASUREMENT_COUNT] = {};
     bool low_run = false;
   };
@@ -45,8 +55,14 @@ class NodeHistories {
   std::vector<const Point*> window(const std::vector<Point>& points, int workers) const;
   // Each node's normal and spread from its window.
   std::vector<OwnNormal> normals_of(const std::vector<std::vector<const Point*>>& windows, bool trend) const;
+  // A node's finite ratios in measurement m, of the points that make its
+  // normal there or of all.
+  static std::vector<double> ratios_in(const std::vector<const Point*>& points, int m, bool counted_only);
+  // The median over the nodes of how far each one's ratios stray in its window.
+  static void run_to_run(const std::vector<std::vector<const Point*>>& windows, double (&spreads)[MEASUREMENT_COUNT]);
   // Its line, where this run's ratios lie, and its low runs.
-  static void hold(const RunSummary::Node& node, const std::vector<const Point*>& earlier, OwnNormal& own);
+  static void hold(const RunSummary& run, const RunSummary::Node& node, const std::vector<const Point*>& earlier,
+                   OwnNormal& own);
   // The run joins the histories.
   void remember(const RunSummary& run, const std::vector<OwnNormal>& normals);
   std::unordered_map<std::string, std::vector<Point>> points_;

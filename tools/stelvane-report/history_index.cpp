@@ -8,10 +8,10 @@
 namespace {
 
 // What the entries mean: a summary depends on the peer line's rule, so an
-// index made under another rule is made anew.
+// index made under another rule, or of an older layout, is made anew.
 std::string format_text() {
   char text[256];
-  std::snprintf(text, sizeof text, "stelvane-report history index 1; peer line %g %g %g %g %d %g %d",
+  std::snprintf(text, sizeof text, "stelvane-report history index 2; peer line %g %g %g %g %d %g %d",
                 LOW_RATIO_FLOOR, LOW_RATIO_CEILING, LOW_SPREADS, MAD_TO_SIGMA, SLOW_MEASUREMENTS, MIN_JUDGED_SECONDS,
                 MIN_COMPARED_NODES);
   return text;
@@ -20,7 +20,7 @@ std::string format_text() {
 const char* const SCHEMA =
     "CREATE TABLE format(text TEXT NOT NULL);"
     "CREATE TABLE files(id INTEGER PRIMARY KEY, name BLOB UNIQUE NOT NULL, size INTEGER NOT NULL,"
-    " mtime_ns INTEGER NOT NULL, problem TEXT);"
+    " mtime_ns INTEGER NOT NULL, problem TEXT, judged INTEGER NOT NULL);"
     "CREATE TABLE nodes(file INTEGER NOT NULL, name BLOB NOT NULL, workers INTEGER NOT NULL,"
     " verdict INTEGER NOT NULL, r0 REAL, r1 REAL, r2 REAL, r3 REAL, r4 REAL, r5 REAL);"
     "CREATE INDEX nodes_of_file ON nodes(file);";
@@ -107,7 +107,7 @@ HistoryIndex::~HistoryIndex() { sqlite3_close(db_); }
 bool HistoryIndex::entries(std::vector<IndexedFile>& files) {
   files.clear();
   std::vector<long long> ids;
-  Statement list(db_, "SELECT id, name, size, mtime_ns, problem FROM files ORDER BY id");
+  Statement list(db_, "SELECT id, name, size, mtime_ns, problem, judged FROM files ORDER BY id");
   if (!list.ok()) return false;
   int status;
   while ((status = list.step()) == SQLITE_ROW) {
@@ -117,6 +117,8 @@ bool HistoryIndex::entries(std::vector<IndexedFile>& files) {
     file.size = sqlite3_column_int64(list.get(), 2);
     file.mtime_ns = sqlite3_column_int64(list.get(), 3);
     file.problem = list.blob(4);
+    const int judged = sqlite3_column_int(list.get(), 5);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) file.run.judged[m] = judged >> m & 1;
   }
   if (status != SQLITE_DONE) return false;
   Statement nodes(db_, "SELECT file, name, workers, verdict, r0, r1, r2, r3, r4, r5 FROM nodes ORDER BY file, rowid");
@@ -148,7 +150,7 @@ bool HistoryIndex::update(const std::vector<IndexedFile>& changed, const std::ve
   if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return failed();
   Statement drop_nodes(db_, "DELETE FROM nodes WHERE file = (SELECT id FROM files WHERE name = ?)");
   Statement drop_file(db_, "DELETE FROM files WHERE name = ?");
-  Statement add_file(db_, "INSERT INTO files(name, size, mtime_ns, problem) VALUES (?, ?, ?, ?)");
+  Statement add_file(db_, "INSERT INTO files(name, size, mtime_ns, problem, judged) VALUES (?, ?, ?, ?, ?)");
   Statement add_node(db_, "INSERT INTO nodes VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   if (!drop_nodes.ok() || !drop_file.ok() || !add_file.ok() || !add_node.ok()) return failed();
   auto drop = [&](const std::string& name) {
@@ -167,6 +169,9 @@ bool HistoryIndex::update(const std::vector<IndexedFile>& changed, const std::ve
       sqlite3_bind_null(add_file.get(), 4);
     else
       add_file.bind_text(4, file.problem);
+    int judged = 0;  // measurement m in bit m
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) judged |= file.run.judged[m] << m;
+    sqlite3_bind_int(add_file.get(), 5, judged);
     if (!add_file.run()) return failed();
     const sqlite3_int64 id = sqlite3_last_insert_rowid(db_);
     for (const RunSummary::Node& node : file.run.nodes) {

@@ -210,8 +210,11 @@ void write_rule(std::ostream& out, const Verdicts& verdicts) {
       << figure_text(LOW_RATIO_FLOOR)
       << " and " << figure_text(LOW_RATIO_CEILING) << ". <b>slow</b>: low in at least " << SLOW_MEASUREMENTS
       << " measurements, <b>suspect</b> in one, <b>failed</b> when one of its measurements failed."
-      << (short_ones.empty() ? "" : " Left out, shorter than " + figure_text(MIN_JUDGED_SECONDS) + " s: " + short_ones + ".")
-      << "</p>\n";
+      << (short_ones.empty() ? "" : " Left out, shorter than " + figure_text(MIN_JUDGED_SECONDS) + " s: " + short_ones + ".");
+  const std::string lowered = lowered_peer_lines(verdicts);
+  if (!lowered.empty())
+    out << " The peer line at most, as far as the nodes stray from run to run in their earlier runs: " << lowered << ".";
+  out << "</p>\n";
 }
 
 // ---- the heat map ---------------------------------------------------------------

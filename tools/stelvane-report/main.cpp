@@ -42,6 +42,8 @@ std::string description() {
          " own spreads below it; it is slow when below that line now and, of its last " + std::to_string(RECENT_RUNS) +
          " runs, in at least " + std::to_string(LOW_RUNS_TO_SLOW) + " in one same measurement or in at least " +
          std::to_string(SLOW_MEASUREMENTS) + " measurements at once; suspect when below it now without that. "
+         "The peer line then lies no higher than e^-(" + figure_text(OWN_LOW_SPREADS) +
+         " x how far the nodes' ratios stray from run to run in their earlier runs). "
          "A slow or suspect node gets a probable cause.\n\n"
          "Exit status: 0 all files read; 1 a file could not be read or is no result file; 2 usage error; "
          "3 a file stops part way (its contents are still shown).";

@@ -25,6 +25,15 @@ std::string ratio_text(double ratio) {
   return text;
 }
 
+std::string lowered_peer_lines(const Verdicts& verdicts) {
+  std::string lowered;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (verdicts.judged[m] && verdicts.peer_ceiling(m) < LOW_RATIO_CEILING)
+      lowered += (lowered.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " +
+                 ratio_text(verdicts.peer_ceiling(m));
+  return lowered;
+}
+
 std::string run_label(const ResultFile& file) {
   return file.source + (file.stamp.time_stamp.empty() ? "" : " (" + file.stamp.time_stamp + " " + file.stamp.time_zone + ")");
 }
@@ -98,6 +107,11 @@ std::string drain_host_list(const Verdicts& verdicts) {
   return host_list(names);
 }
 
+void write_lowered_peer_lines(std::ostream& out, const Verdicts& verdicts) {
+  const std::string lowered = lowered_peer_lines(verdicts);
+  if (!lowered.empty()) out << "  Peer line at most, as far as the nodes stray from run to run: " << lowered << "\n";
+}
+
 void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history_runs) {
   std::size_t counts[4] = {};
   for (const NodeVerdict& node : verdicts.nodes) ++counts[static_cast<int>(node.verdict)];
@@ -118,6 +132,7 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history
     if (own < verdicts.nodes.size())
       out << "; the others, with fewer than " << MIN_HISTORY_RUNS << " runs of the same shape, by their peers alone";
     out << "\n";
+    write_lowered_peer_lines(out, verdicts);
   }
   const std::string to_drain = drain_host_list(verdicts);
   if (!to_drain.empty()) out << "  To drain (slow and failed): " << to_drain << "\n";
@@ -253,6 +268,8 @@ json measurement_json(int index, const MeasurementFigures& m, const Verdicts& ve
                 {"unit", MEASUREMENTS[index].unit},
                 {"judged", verdicts.judged[index]},
                 {"median_seconds", number(verdicts.median_seconds[index])},
+                {"run_to_run_spread", number(verdicts.run_to_run[index])},
+                {"peer_line_ceiling", number(verdicts.peer_ceiling(index))},
                 {"rank0", {{"seconds", number(m.rank0_seconds)}, {"figure", number(m.rank0_figure)}}},
                 {"cluster", nullptr},
                 {"workers", workers},

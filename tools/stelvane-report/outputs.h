@@ -26,7 +26,12 @@ void write_comparison_csv(std::ostream& out, const std::vector<const ResultFile*
 std::string figure_text(double value);
 
 struct NodeVerdict;
+struct Verdicts;
 std::string ratio_text(double ratio);                   // 0.42, or - when not compared
+// The judged measurements in which the nodes' run-to-run spread holds the
+// peer line below the highest it can lie, each with that ceiling; empty when
+// none.
+std::string lowered_peer_lines(const Verdicts& verdicts);
 std::string ranks_text(const std::vector<int>& ranks);  // 2, 6
 std::string run_label(const ResultFile& file);          // its file, and its start when the name says
 // Why a node is not ok: "below 0.50 of the other nodes in streams 0.16, ..."

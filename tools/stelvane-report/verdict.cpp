@@ -100,6 +100,8 @@ std::vector<std::string> Verdicts::named(Verdict verdict) const {
   return names;
 }
 
+double Verdicts::peer_ceiling(int m) const { return std::exp(-OWN_LOW_SPREADS * run_to_run[m]); }
+
 double Verdicts::median_line(int m) const {
   std::vector<double> lines;
   for (const NodeVerdict& node : nodes)
@@ -208,6 +210,13 @@ class SortedFigures {
 
 namespace {
 
+Verdict peer_verdict(const NodeVerdict& node) {
+  const std::size_t lows = node.low_in().size();
+  if (!node.failed_in().empty()) return Verdict::failed;
+  if (lows >= SLOW_MEASUREMENTS) return Verdict::slow;
+  return lows == 1 ? Verdict::suspect : Verdict::ok;
+}
+
 // Builds the verdicts of one result file, step by step.
 class NodeJudge {
  public:
@@ -218,7 +227,7 @@ class NodeJudge {
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) judge_measurement(m);
     note_lost_ranks();
     for (NodeVerdict& node : verdicts_.nodes) {
-      node.verdict = node.by_peers = decide(node);
+      node.verdict = node.by_peers = peer_verdict(node);
       node.cause = probable_cause(node, verdicts_.judged);
     }
     order_worst_first(verdicts_);
@@ -324,13 +333,6 @@ class NodeJudge {
     }
   }
 
-  static Verdict decide(const NodeVerdict& node) {
-    const std::size_t lows = node.low_in().size();
-    if (!node.failed_in().empty()) return Verdict::failed;
-    if (lows >= SLOW_MEASUREMENTS) return Verdict::slow;
-    return lows == 1 ? Verdict::suspect : Verdict::ok;
-  }
-
   const ResultFile& file_;
   const std::string rank0_node_;                // empty when unknown
   Verdicts verdicts_;
@@ -341,6 +343,18 @@ class NodeJudge {
 }  // namespace
 
 Verdicts judge_nodes(const ResultFile& file) { return NodeJudge(file).judge(); }
+
+void hold_peer_lines_to_history(Verdicts& verdicts) {
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    const double ceiling = verdicts.peer_ceiling(m);
+    if (std::isnan(ceiling)) continue;
+    for (NodeVerdict& node : verdicts.nodes) {
+      node.lines[m] = std::min(node.lines[m], ceiling);  // NaN stays: not compared
+      node.low[m] = verdicts.judged[m] && node.ratios[m] < node.lines[m];
+    }
+  }
+  for (NodeVerdict& node : verdicts.nodes) node.by_peers = peer_verdict(node);
+}
 
 void order_worst_first(Verdicts& verdicts) {
   const bool* judged = verdicts.judged;

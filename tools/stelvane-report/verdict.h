@@ -25,7 +25,13 @@
 //
 // With the runs a site kept, a node is also held against its own normal
 // (own_normal.h), and its verdict is the worse of the two; a slow or suspect
-// node gets a probable cause (causes.h).
+// node gets a probable cause (causes.h). The history also tells how far the
+// nodes' ratios stray from run to run in each measurement; the peer line
+// then lies no higher than OWN_LOW_SPREADS such spreads below 1, counted as
+// a factor (e^-(OWN_LOW_SPREADS x spread)) so that it stays above zero: where
+// chance decides a measurement's figures from run to run, as when it lasts
+// a few scheduler periods, one run's ratio is no finding, but a node many
+// times slower still is.
 #pragma once
 
 #include <string>
@@ -77,6 +83,11 @@ struct Verdicts {
   std::vector<NodeVerdict> nodes;         // worst first: failed, slow, suspect, ok; then by worst ratio
   bool judged[MEASUREMENT_COUNT] = {};    // long enough to count
   double median_seconds[MEASUREMENT_COUNT];
+  // How far the nodes' ratios stray from run to run: the median over the
+  // nodes with a history of the robust spread of their ratios in their
+  // earlier runs, judged or not (OWN_SPREAD_FLOOR at least); NaN without a
+  // history there.
+  double run_to_run[MEASUREMENT_COUNT] = {NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE};
   bool enough_nodes = false;              // at least MIN_COMPARED_NODES with figures
   std::unordered_map<std::string, std::size_t> index;  // node name: its place in nodes
   const NodeVerdict* of(const std::string& node) const;
@@ -85,10 +96,15 @@ struct Verdicts {
   bool slow_in(const WorkerFigures& worker, int m) const;
   std::vector<std::string> named(Verdict verdict) const;
   double median_line(int m) const;  // the median of the nodes' lines in measurement m (NaN when none)
+  double peer_ceiling(int m) const;  // the highest the peer line may lie in m from run_to_run; NaN: no history
   std::size_t held_against_own_normal() const;  // nodes with an own normal in some measurement
 };
 
 Verdicts judge_nodes(const ResultFile& file);
+
+// Lowers each node's peer line to the ceiling that Verdicts::run_to_run
+// sets, and reads its lows and its verdict by its peers again.
+void hold_peer_lines_to_history(Verdicts& verdicts);
 
 // Failed, slow, suspect, ok; within each, the lowest judged ratio first; and
 // the index made anew.
