@@ -160,7 +160,8 @@ std::vector<RunSummary> history_of_a(double history_ratio) {
 
 // A run of NODES as their peers judge it, every peer line at the floor and
 // the four measurements before the block ones judged (and `also_judged`),
-// node a at `ratio` in `slowed`; held against `history`.
+// node a at `ratio` in `slowed`; held against `history`, which gives each
+// node its verdicts.
 JudgedRun judged_run(const ResultFile& file, std::initializer_list<int> slowed, double ratio,
                      const std::vector<RunSummary>& history, std::initializer_list<int> also_judged = {}) {
   JudgedRun run{&file, {}};
@@ -177,9 +178,6 @@ JudgedRun judged_run(const ResultFile& file, std::initializer_list<int> slowed, 
       node.low[m] = verdicts.judged[m] && node.ratios[m] < node.lines[m];
       node.figures[m] = 100;
     }
-    node.verdict = node.by_peers = node.low_in().size() >= SLOW_MEASUREMENTS ? Verdict::slow
-                                   : node.low_in().empty()                   ? Verdict::ok
-                                                                             : Verdict::suspect;
   }
   std::vector<JudgedRun> runs = {std::move(run)};
   judge_against_history(runs, history);
