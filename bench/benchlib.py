@@ -72,6 +72,16 @@ def bootstrap_interval(ratios, rng):
     return means[int(0.025 * BOOTSTRAP_SAMPLES)], means[int(0.975 * BOOTSTRAP_SAMPLES) - 1]
 
 
+def wilson_interval(count, total, z=1.96):
+    """95 % Wilson interval of a share of `count` in `total`, as (low, high)."""
+    if not total:
+        return 0.0, 1.0
+    share = count / total
+    centre = (share + z * z / (2 * total)) / (1 + z * z / total)
+    half = z * math.sqrt(share * (1 - share) / total + z * z / (4 * total * total)) / (1 + z * z / total)
+    return max(0.0, centre - half), min(1.0, centre + half)
+
+
 def judgement(low, high, threshold):
     """met when the whole interval is at or above the threshold, MISSED when
     the whole of it is below, not resolved when it straddles it."""
