@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "history.h"
-#include "prometheus.h"
+#include "judging/history.h"
+#include "writing/prometheus.h"
 #include "report.h"
 
 namespace {

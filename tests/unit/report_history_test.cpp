@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "causes.h"
-#include "history.h"
+#include "judging/causes.h"
+#include "judging/history.h"
+#include "writing/wording.h"
 
 namespace {
 

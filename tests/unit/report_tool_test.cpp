@@ -7,12 +7,12 @@
 #include <random>
 #include <sstream>
 
-#include "drain.h"
+#include "writing/drain.h"
 #include "failures.h"
 #include "workloads/report_outline.h"
-#include "result_reader.h"
-#include "units.h"
-#include "verdict.h"
+#include "reading/result_reader.h"
+#include "writing/units.h"
+#include "judging/verdict.h"
 
 namespace {
 

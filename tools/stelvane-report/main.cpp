@@ -8,12 +8,12 @@
 #include <fstream>
 #include <iostream>
 
-#include "history_files.h"
-#include "outputs.h"
-#include "prometheus.h"
+#include "judging/history.h"
+#include "reading/history_files.h"
+#include "reading/result_reader.h"
 #include "report.h"
-#include "verdict.h"
-#include "result_reader.h"
+#include "writing/prometheus.h"
+#include "writing/wording.h"
 
 namespace {
 
@@ -95,7 +95,9 @@ int main(int argc, char* argv[]) {
   }
 
   History history;
-  if (!history_paths.empty()) history = read_history(history_paths, std::cerr);
+  if (!history_paths.empty()) history = read_history(
+        history_paths,
+        {[](const ResultFile& file) { return summarize(file, judge_nodes(file)); }, peer_rule_text()}, std::cerr);
   const Report report = prepare_report(files, !baseline_name.empty(), history_paths.empty() ? nullptr : &history.runs);
   if (report.runs_in_given_order)
     std::cerr << "stelvane-report: not every file name carries the run's time stamp; the runs are taken in the "

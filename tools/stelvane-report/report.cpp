@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "drain.h"
-#include "outputs.h"
+#include "writing/drain.h"
+#include "writing/outputs.h"
 
 Report prepare_report(const std::vector<ResultFile>& files, bool comparing, const std::vector<RunSummary>* history) {
   Report report;
@@ -13,7 +13,8 @@ Report prepare_report(const std::vector<ResultFile>& files, bool comparing, cons
   report.comparing = comparing && files.size() >= 2;
   if (!report.comparing) return report;
   for (const ResultFile& file : files) report.runs.push_back(&file);
-  report.runs_in_given_order = !order_by_time(report.runs);
+  report.runs_in_given_order =
+      !order_by_start(report.runs, [](const ResultFile* run) -> const RunStamp& { return run->stamp; });
   // The latest run other than the baseline is the one compared with it.
   const ResultFile* latest = nullptr;
   for (const ResultFile* run : report.runs)
@@ -46,11 +47,5 @@ void write_report_page(std::ostream& out, const Report& report) {
 }
 
 const JudgedRun& latest_run(const Report& report) {
-  const JudgedRun* latest = &report.judged.back();
-  const bool all_stamped = std::all_of(report.judged.begin(), report.judged.end(),
-                                       [](const JudgedRun& run) { return !run.file->stamp.time_stamp.empty(); });
-  if (all_stamped)
-    for (const JudgedRun& run : report.judged)
-      if (run.file->stamp.time_stamp > latest->file->stamp.time_stamp) latest = &run;
-  return *latest;
+  return latest_by_start(report.judged, [](const JudgedRun& run) -> const RunStamp& { return run.file->stamp; });
 }

@@ -6,9 +6,9 @@
 #include <ostream>
 #include <vector>
 
-#include "compare.h"
-#include "history.h"
-#include "result_reader.h"
+#include "judging/compare.h"
+#include "judging/history.h"
+#include "reading/result_reader.h"
 
 enum class Format { text, json, csv, drain };
 
@@ -18,7 +18,7 @@ struct Report {
   bool comparing = false;
   bool runs_in_given_order = false;                // not every file name carries a time stamp
   std::vector<const ResultFile*> runs;             // comparing: in time order
-  Comparison comparison;                           // comparing: the latest run with the baseline
+  RunComparison comparison;                           // comparing: the latest run with the baseline
 };
 
 // `files` must outlive the report; with `comparing`, the first is the

@@ -43,7 +43,7 @@
 #include <string>
 #include <vector>
 
-#include "measurements.h"
+#include "judging/measurement_flags.h"
 
 inline constexpr int HISTORY_WINDOW = 20;
 inline constexpr int MIN_HISTORY_RUNS = 5;
@@ -86,10 +86,5 @@ struct OwnNormal {
       if (low[m] && recent_lows[m] > most) most = recent_lows[m];
     return most;
   }
-  std::vector<int> low_in() const {
-    std::vector<int> indices;
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-      if (low[m]) indices.push_back(m);
-    return indices;
-  }
+  std::vector<int> low_in() const { return measurements_where(low); }
 };

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "result_reader.h"
-#include "verdict.h"
+#include "judging/verdict.h"
+#include "reading/result_reader.h"
 
 // Whether a node name can stand in a command line and a host list as it is.
 bool plain_node_name(const std::string& name);
@@ -21,6 +21,9 @@ std::string host_list(std::vector<std::string> names);
 // The slow and failed nodes whose names are plain, worst first; the others
 // go to `left_out`.
 std::vector<const NodeVerdict*> nodes_to_drain(const Verdicts& verdicts, std::vector<std::string>& left_out);
+
+// The slow and failed nodes with plain names as one Slurm host list.
+std::string drain_host_list(const Verdicts& verdicts);
 
 // One line per slow or failed node of each file:
 //   scontrol update nodename=NODE state=drain reason="stelvane-mpi: ..."

@@ -1,4 +1,4 @@
-#include "history_files.h"
+#include "reading/history_files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <map>
 
-#include "history_index.h"
+#include "reading/history_index.h"
 
 namespace {
 
@@ -19,7 +19,8 @@ void leave_out(const std::string& problem, History& history, std::ostream& notes
 }
 
 // What one file says, or why it is left out.
-IndexedFile read_entry(const std::string& path, const std::string& name, const struct stat& entry) {
+IndexedFile read_entry(const std::string& path, const std::string& name, const struct stat& entry,
+                       const Summarize& summarize) {
   IndexedFile file;
   file.name = name;
   file.size = entry.st_size;
@@ -29,7 +30,7 @@ IndexedFile read_entry(const std::string& path, const std::string& name, const s
     if (!result.complete)
       file.problem = path + " stops part way: " + result.truncation;
     else
-      file.run = summarize(result, judge_nodes(result));
+      file.run = summarize.run(result);
   } catch (const ParseError& error) {
     file.problem = error.what();
   }
@@ -58,8 +59,8 @@ std::map<std::string, struct stat> result_files_in(const std::string& folder, st
 
 class FolderReader {
  public:
-  FolderReader(const std::string& folder, History& history, std::ostream& notes)
-      : folder_(folder), history_(history), notes_(notes) {}
+  FolderReader(const std::string& folder, const Summarize& summarize, History& history, std::ostream& notes)
+      : folder_(folder), summarize_(summarize), history_(history), notes_(notes) {}
 
   void read() {
     const std::map<std::string, struct stat> files = result_files_in(folder_, notes_);
@@ -74,7 +75,7 @@ class FolderReader {
         take(found->second);
         continue;
       }
-      changed.push_back(read_entry(folder_ + "/" + name, name, entry));
+      changed.push_back(read_entry(folder_ + "/" + name, name, entry, summarize_));
       take(changed.back());
     }
     std::string why;
@@ -89,8 +90,8 @@ class FolderReader {
     const std::string path = folder_ + "/" + HISTORY_INDEX_NAME;
     std::string why;
     std::vector<IndexedFile> entries;
-    index_ = HistoryIndex::open(path, false, why);
-    if (index_ && !index_->entries(entries)) index_ = HistoryIndex::open(path, true, why);  // damaged: anew
+    index_ = HistoryIndex::open(path, summarize_.rule, false, why);
+    if (index_ && !index_->entries(entries)) index_ = HistoryIndex::open(path, summarize_.rule, true, why);  // damaged: anew
     if (!index_) {
       notes_ << "stelvane-report: history: cannot keep an index in " << folder_ << " (" << why
              << "); every file is read\n";
@@ -114,6 +115,7 @@ class FolderReader {
   }
 
   const std::string folder_;
+  const Summarize& summarize_;
   History& history_;
   std::ostream& notes_;
   std::unique_ptr<HistoryIndex> index_;
@@ -121,15 +123,15 @@ class FolderReader {
 
 }  // namespace
 
-History read_history(const std::vector<std::string>& paths, std::ostream& notes) {
+History read_history(const std::vector<std::string>& paths, const Summarize& summarize, std::ostream& notes) {
   History history;
   for (const std::string& path : paths) {
     struct stat entry {};
     if (stat(path.c_str(), &entry) == 0 && S_ISDIR(entry.st_mode)) {
-      FolderReader(path, history, notes).read();
+      FolderReader(path, summarize, history, notes).read();
       continue;
     }
-    const IndexedFile file = read_entry(path, path, entry);
+    const IndexedFile file = read_entry(path, path, entry, summarize);
     if (!file.problem.empty()) {
       leave_out(file.problem, history, notes);
       continue;

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "causes.h"
-#include "compare.h"
-#include "outputs.h"
-#include "units.h"
-#include "verdict.h"
+#include "judging/compare.h"
+#include "judging/verdict.h"
+#include "writing/outputs.h"
+#include "writing/units.h"
+#include "writing/wording.h"
 
 namespace {
 
@@ -373,7 +373,7 @@ void write_all_figures(std::ostream& out, const ResultFile& file, const Verdicts
 
 // ---- the comparison with an earlier run -------------------------------------------------
 
-void write_comparison(std::ostream& out, const Comparison& comparison) {
+void write_comparison(std::ostream& out, const RunComparison& comparison) {
   out << "<section class=\"comparison\"><h2>Since " << escaped(run_label(*comparison.baseline)) << ": "
       << escaped(run_label(*comparison.run)) << "</h2>\n<p class=\"meta\">A node got <b>slower</b> when its figure changed "
       << "by less than " << figure_text(SLOWER_RATIO) << " &times; the cluster's own change in at least "
@@ -451,7 +451,7 @@ void write_file(std::ostream& out, const JudgedRun& run) {
 
 }  // namespace
 
-void write_html(std::ostream& out, const std::vector<JudgedRun>& runs, const Comparison* comparison) {
+void write_html(std::ostream& out, const std::vector<JudgedRun>& runs, const RunComparison* comparison) {
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>stelvane-mpi results</title>\n<style>"
       << STYLE << "</style></head>\n<body>\n<h1>stelvane-mpi results</h1>\n";
   if (comparison != nullptr) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "measurements.h"
-
+#include "reading/run_stamp.h"
 
 inline constexpr double NO_FIGURE = NAN;
 
@@ -34,20 +34,6 @@ struct MeasurementFigures {
   double improvement = NO_FIGURE;      // total / rank 0's figure
   double average = NO_FIGURE;          // total / workers
 };
-
-// What a result file's name says of its run; empty when the file has another
-// name, or came from standard input.
-struct RunStamp {
-  std::string time_stamp;  // the start time, local to the run: 2026-12-07T01:17:13
-  std::string time_zone;   // as the name gives it: UTC, CET
-  std::string rank0_node;  // rank 0's processor name
-};
-
-// Reads the stamp out of a path whose file name the benchmark made.
-// The last component of a path.
-std::string file_name_of(const std::string& path);
-
-RunStamp stamp_of(const std::string& path);
 
 // A worker that rank 0 gave up waiting for: from `measurement` on its
 // figures are NaN.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "history.h"
+#include "reading/run_summary.h"
 
 // What the index holds for one file.
 struct IndexedFile {
@@ -24,10 +24,11 @@ struct IndexedFile {
 
 class HistoryIndex {
  public:
-  // Opens the index at `path`, made anew when it is missing, of another
-  // format or damaged, or when `anew`; null, with `why` set, when it cannot
-  // be kept there.
-  static std::unique_ptr<HistoryIndex> open(const std::string& path, bool anew, std::string& why);
+  // Opens the index at `path` of summaries made under `rule`, made anew when
+  // it is missing, of another format or rule or damaged, or when `anew`;
+  // null, with `why` set, when it cannot be kept there.
+  static std::unique_ptr<HistoryIndex> open(const std::string& path, const std::string& rule, bool anew,
+                                            std::string& why);
   ~HistoryIndex();
   HistoryIndex(const HistoryIndex&) = delete;
   HistoryIndex& operator=(const HistoryIndex&) = delete;

@@ -1,18 +1,18 @@
-#include "compare.h"
+#include "judging/compare.h"
 
 #include <algorithm>
 #include <cmath>
 #include <map>
 
-std::vector<std::string> Comparison::slower() const {
+std::vector<std::string> RunComparison::slower() const {
   std::vector<std::string> names;
   for (const NodeChange& node : nodes)
     if (node.slower) names.push_back(node.node);
   return names;
 }
 
-Comparison compare_runs(const ResultFile& baseline, const ResultFile& run) {
-  Comparison comparison;
+RunComparison compare_runs(const ResultFile& baseline, const ResultFile& run) {
+  RunComparison comparison;
   comparison.baseline = &baseline;
   comparison.run = &run;
   const Verdicts before = judge_nodes(baseline), after = judge_nodes(run);
@@ -73,14 +73,4 @@ std::vector<NodeHistory> node_histories(const std::vector<const ResultFile*>& ru
   std::vector<NodeHistory> histories;
   for (auto& [name, history] : by_node) histories.push_back(std::move(history));
   return histories;
-}
-
-bool order_by_time(std::vector<const ResultFile*>& runs) {
-  const bool all_stamped = std::all_of(runs.begin(), runs.end(),
-                                       [](const ResultFile* run) { return !run->stamp.time_stamp.empty(); });
-  if (all_stamped)
-    std::stable_sort(runs.begin(), runs.end(), [](const ResultFile* a, const ResultFile* b) {
-      return a->stamp.time_stamp < b->stamp.time_stamp;
-    });
-  return all_stamped;
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "verdict.h"
+#include "judging/verdict.h"
 
 inline constexpr double SLOWER_RATIO = 0.6;
 inline constexpr int SLOWER_MEASUREMENTS = 2;
@@ -28,7 +28,7 @@ struct NodeChange {
   bool slower = false;
 };
 
-struct Comparison {
+struct RunComparison {
   const ResultFile* baseline = nullptr;
   const ResultFile* run = nullptr;
   double shift[MEASUREMENT_COUNT];        // median change over the nodes
@@ -39,7 +39,7 @@ struct Comparison {
   std::vector<std::string> slower() const;
 };
 
-Comparison compare_runs(const ResultFile& baseline, const ResultFile& run);
+RunComparison compare_runs(const ResultFile& baseline, const ResultFile& run);
 
 // One node's figures over the runs, in the order the runs were given; the
 // nodes in the order of their names.
@@ -56,6 +56,3 @@ struct NodeHistory {
 
 std::vector<NodeHistory> node_histories(const std::vector<const ResultFile*>& runs);
 
-// Orders runs by their time stamps; runs without one keep their place. False
-// when some run has no time stamp to order by.
-bool order_by_time(std::vector<const ResultFile*>& runs);

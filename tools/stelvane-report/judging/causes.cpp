@@ -1,9 +1,8 @@
-#include "causes.h"
+#include "judging/causes.h"
 
 #include <cmath>
 
-#include "outputs.h"
-#include "verdict.h"
+#include "judging/verdict.h"
 
 const char* cause_key(Cause cause) {
   switch (cause) {
@@ -90,34 +89,4 @@ ProbableCause probable_cause(const NodeVerdict& node, const bool judged[MEASUREM
   }
   found.cause = cause_of(compared, low, near);
   return found;
-}
-
-std::string cause_summary(Cause cause) {
-  if (cause == Cause::none) return "";
-  if (cause == Cause::unclear) return "cause unclear";
-  return std::string("probably ") + cause_name(cause);
-}
-
-std::string cause_text(const ProbableCause& cause) {
-  if (cause.cause == Cause::none) return "";
-  // The deviations grouped by what they are shares of, own normal first.
-  std::string text = cause_summary(cause.cause) + ":";
-  const char* separator = " ";
-  for (bool own : {true, false}) {
-    const double* d = cause.deviations;
-    auto shown = [&](int m) { return !std::isnan(d[m]) && cause.of_own_normal[m] == own; };
-    std::string ratios;
-    auto add = [&](const std::string& item) { ratios += (ratios.empty() ? "" : ", ") + item; };
-    for (int m : {STREAMS, DESCRIPTORS})
-      if (shown(m)) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
-    if (shown(BYTEWISE_WRITE) || shown(BYTEWISE_READ))
-      add("byte-wise " + (shown(BYTEWISE_WRITE) ? ratio_text(d[BYTEWISE_WRITE]) : std::string("-")) + "/" +
-          (shown(BYTEWISE_READ) ? ratio_text(d[BYTEWISE_READ]) : std::string("-")));
-    for (int m : {BLOCK_READ, BLOCK_WRITE})
-      if (shown(m)) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
-    if (ratios.empty()) continue;
-    text += separator + ratios + (own ? " of its own normal" : " of its peers' median");
-    separator = "; ";
-  }
-  return text;
 }

@@ -1,32 +1,19 @@
-// What stelvane-report prints: a text summary, JSON, CSV or an HTML page.
+// The words every output shares: figures and ratios as they are shown, lists,
+// and why a node is not ok.
 #pragma once
 
-#include <ostream>
+#include <string>
 #include <vector>
 
-#include "result_reader.h"
+#include "judging/verdict.h"
 
-struct Comparison;
-struct JudgedRun;
-
-void write_text(std::ostream& out, const std::vector<JudgedRun>& runs);
-void write_json(std::ostream& out, const std::vector<JudgedRun>& runs);
-void write_csv(std::ostream& out, const std::vector<JudgedRun>& runs);
-// With a comparison, the page shows it first, then the later run alone.
-void write_html(std::ostream& out, const std::vector<JudgedRun>& runs, const Comparison* comparison = nullptr);
-
-// Comparing runs: `runs` in time order, the comparison of the later run with
-// the baseline, and each node's history over all the runs.
-void write_comparison_text(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison);
-void write_comparison_json(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison);
-void write_comparison_csv(std::ostream& out, const std::vector<const ResultFile*>& runs, const Comparison& comparison);
+// Adds an item to a list in text: "a, b" and so on.
+void append_listed(std::string& list, const std::string& item, const char* separator = ", ");
 
 // A figure as the benchmark prints it: six significant digits, nan for a
 // failed measurement.
 std::string figure_text(double value);
 
-struct NodeVerdict;
-struct Verdicts;
 std::string ratio_text(double ratio);                   // 0.42, or - when not compared
 // The judged measurements in which the nodes' run-to-run spread holds the
 // peer line below the highest it can lie, each with that ceiling; empty when
@@ -44,3 +31,9 @@ std::string low_measurements(const NodeVerdict& node);
 std::string below_own_normal(const NodeVerdict& node);
 // verdict_detail and, for a slow or suspect node, its probable cause.
 std::string verdict_reason(const NodeVerdict& node);
+
+// "probably the metadata path: streams 0.41, descriptors 0.44, byte-wise 0.98/1.01";
+// "cause unclear: ..."; empty for none.
+std::string cause_text(const ProbableCause& cause);
+// "probably the metadata path", "cause unclear"; empty for none.
+std::string cause_summary(Cause cause);

@@ -12,18 +12,29 @@
 // beside its files, and only files new or changed since are read.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "history.h"
+#include "reading/result_reader.h"
+#include "reading/run_summary.h"
 
 struct History {
   std::vector<RunSummary> runs;  // in the order found: folders' files by name
   std::size_t skipped = 0;       // files named on notes and left out
 };
 
-History read_history(const std::vector<std::string>& paths, std::ostream& notes);
+// How a result file becomes what it says of each node: the judging a history
+// rests on, given by the caller so that reading stays apart from it; and the
+// name of its rule, kept in a folder's index so that an index made under
+// another rule is made anew.
+struct Summarize {
+  std::function<RunSummary(const ResultFile&)> run;
+  std::string rule;
+};
+
+History read_history(const std::vector<std::string>& paths, const Summarize& summarize, std::ostream& notes);
 
 // The name of the index a folder keeps.
 inline constexpr const char* HISTORY_INDEX_NAME = "stelvane-report-index.sqlite";

@@ -1,4 +1,4 @@
-#include "history_index.h"
+#include "reading/history_index.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -7,15 +7,9 @@
 
 namespace {
 
-// What the entries mean: a summary depends on the peer line's rule, so an
+// What the entries mean: a summary depends on the rule that judged it, so an
 // index made under another rule, or of an older layout, is made anew.
-std::string format_text() {
-  char text[256];
-  std::snprintf(text, sizeof text, "stelvane-report history index 2; peer line %g %g %g %g %d %g %d",
-                LOW_RATIO_FLOOR, LOW_RATIO_CEILING, LOW_SPREADS, MAD_TO_SIGMA, SLOW_MEASUREMENTS, MIN_JUDGED_SECONDS,
-                MIN_COMPARED_NODES);
-  return text;
-}
+std::string format_text(const std::string& rule) { return "stelvane-report history index 2; " + rule; }
 
 const char* const SCHEMA =
     "CREATE TABLE format(text TEXT NOT NULL);"
@@ -43,7 +37,7 @@ class Statement {
   }
   // SQLite keeps NaN as NULL.
   double real(int column) {
-    return sqlite3_column_type(statement_, column) == SQLITE_NULL ? NO_FIGURE : sqlite3_column_double(statement_, column);
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL ? NAN : sqlite3_column_double(statement_, column);
   }
   int step() { return sqlite3_step(statement_); }
   bool run() {
@@ -57,16 +51,16 @@ class Statement {
   bool ok_ = false;
 };
 
-bool has_format(sqlite3* db) {
+bool has_format(sqlite3* db, const std::string& rule) {
   Statement read(db, "SELECT text FROM format");
-  return read.ok() && read.step() == SQLITE_ROW && read.blob(0) == format_text() && read.step() == SQLITE_DONE;
+  return read.ok() && read.step() == SQLITE_ROW && read.blob(0) == format_text(rule) && read.step() == SQLITE_DONE;
 }
 
-bool make_schema(sqlite3* db) {
+bool make_schema(sqlite3* db, const std::string& rule) {
   if (sqlite3_exec(db, SCHEMA, nullptr, nullptr, nullptr) != SQLITE_OK) return false;
   Statement write(db, "INSERT INTO format(text) VALUES (?)");
   if (!write.ok()) return false;
-  const std::string text = format_text();
+  const std::string text = format_text(rule);
   sqlite3_bind_text(write.get(), 1, text.c_str(), -1, SQLITE_TRANSIENT);
   return write.run();
 }
@@ -84,16 +78,17 @@ sqlite3* open_database(const std::string& path, std::string& why) {
 
 }  // namespace
 
-std::unique_ptr<HistoryIndex> HistoryIndex::open(const std::string& path, bool anew, std::string& why) {
+std::unique_ptr<HistoryIndex> HistoryIndex::open(const std::string& path, const std::string& rule, bool anew,
+                                                 std::string& why) {
   sqlite3* db = open_database(path, why);
   if (db == nullptr) return nullptr;
-  if (!anew && has_format(db)) return std::unique_ptr<HistoryIndex>(new HistoryIndex(db));
+  if (!anew && has_format(db, rule)) return std::unique_ptr<HistoryIndex>(new HistoryIndex(db));
   // Empty, of another format, or damaged: made anew from the files.
   sqlite3_close(db);
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) unlink((path + suffix).c_str());
   db = open_database(path, why);
   if (db == nullptr) return nullptr;
-  if (!make_schema(db)) {
+  if (!make_schema(db, rule)) {
     why = sqlite3_errmsg(db);
     sqlite3_close(db);
     unlink(path.c_str());

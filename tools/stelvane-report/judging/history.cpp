@@ -1,7 +1,8 @@
-#include "history.h"
+#include "judging/history.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 RunSummary summarize(const ResultFile& file, const Verdicts& verdicts) {
   RunSummary run;
@@ -18,6 +19,13 @@ RunSummary summarize(const ResultFile& file, const Verdicts& verdicts) {
   return run;
 }
 
+std::string peer_rule_text() {
+  char text[256];
+  std::snprintf(text, sizeof text, "peer line %g %g %g %g %d %g %d", LOW_RATIO_FLOOR, LOW_RATIO_CEILING, LOW_SPREADS,
+                MAD_TO_SIGMA, SLOW_MEASUREMENTS, MIN_JUDGED_SECONDS, MIN_COMPARED_NODES);
+  return text;
+}
+
 std::vector<const NodeHistories::Point*> NodeHistories::window(const std::vector<Point>& points, int workers) const {
   std::vector<const Point*> chosen;
   for (auto point = points.rbegin(); point != points.rend() && chosen.size() < HISTORY_WINDOW; ++point)
@@ -25,27 +33,6 @@ std::vector<const NodeHistories::Point*> NodeHistories::window(const std::vector
   std::reverse(chosen.begin(), chosen.end());
   return chosen;
 }
-
-namespace {
-
-// The median and the robust spread (as a share of the median) of a node's
-// ratios in one measurement.
-struct Centre {
-  double median = NO_FIGURE;
-  double spread = NO_FIGURE;
-};
-
-Centre centre_of(const std::vector<double>& ratios) {
-  Centre centre;
-  centre.median = median_of(ratios);
-  if (!(centre.median > 0)) return centre;
-  std::vector<double> distances;
-  for (double ratio : ratios) distances.push_back(std::fabs(ratio / centre.median - 1.0));
-  centre.spread = MAD_TO_SIGMA * median_of(distances);
-  return centre;
-}
-
-}  // namespace
 
 std::vector<double> NodeHistories::ratios_in(const std::vector<const Point*>& points, int m, bool counted_only) {
   std::vector<double> ratios;
@@ -193,12 +180,7 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
     if (!is_judged) order.push_back({&run, -1});
   }
   for (std::size_t i = 0; i < judged.size(); ++i) order.push_back({&judged_summaries[i], static_cast<int>(i)});
-  const bool all_stamped = std::all_of(order.begin(), order.end(),
-                                       [](const Placed& run) { return !run.summary->stamp.time_stamp.empty(); });
-  if (all_stamped)
-    std::stable_sort(order.begin(), order.end(), [](const Placed& a, const Placed& b) {
-      return a.summary->stamp.time_stamp < b.summary->stamp.time_stamp;
-    });
+  order_by_start(order, [](const Placed& run) -> const RunStamp& { return run.summary->stamp; });
 
   NodeHistories histories;
   int held = 0;

@@ -38,14 +38,16 @@
 #include <unordered_map>
 #include <vector>
 
-#include "causes.h"
-#include "own_normal.h"
-#include "result_reader.h"
+#include "judging/causes.h"
+#include "judging/own_normal.h"
+#include "reading/result_reader.h"
+#include "reading/run_summary.h"
+#include "judging/measurement_flags.h"
+#include "judging/robust.h"
 
 inline constexpr double LOW_RATIO_FLOOR = 0.5;     // a ratio below this is low, however the others scatter
 inline constexpr double LOW_RATIO_CEILING = 0.8;   // a ratio above this is never low
 inline constexpr double LOW_SPREADS = 4.0;         // robust standard deviations below 1
-inline constexpr double MAD_TO_SIGMA = 1.4826;     // a normal distribution's sigma per median absolute deviation
 inline constexpr int SLOW_MEASUREMENTS = 2;
 inline constexpr double MIN_JUDGED_SECONDS = 0.02;
 inline constexpr int MIN_COMPARED_NODES = 3;  // a node and at least two others to compare it with
@@ -55,7 +57,6 @@ inline constexpr int MIN_COMPARED_NODES = 3;  // a node and at least two others 
 // compared).
 double low_line(double others_median_distance);
 
-enum class Verdict { ok, suspect, slow, failed };
 const char* verdict_name(Verdict verdict);  // "ok", "suspect", "slow", "failed"
 Verdict worse_of(Verdict a, Verdict b);
 
@@ -74,8 +75,8 @@ struct NodeVerdict {
   bool low[MEASUREMENT_COUNT] = {};   // judged and below its peer line
   bool failed[MEASUREMENT_COUNT] = {};
   int no_answer_in = -1;              // a rank of it gave no answer from this measurement on; -1: none
-  std::vector<int> low_in() const;     // measurement indices, in report order
-  std::vector<int> failed_in() const;
+  std::vector<int> low_in() const { return measurements_where(low); }
+  std::vector<int> failed_in() const { return measurements_where(failed); }
   double worst_ratio(const bool judged[MEASUREMENT_COUNT]) const;  // lowest judged ratio, NaN when none
 };
 
@@ -98,6 +99,16 @@ struct Verdicts {
   double median_line(int m) const;  // the median of the nodes' lines in measurement m (NaN when none)
   double peer_ceiling(int m) const;  // the highest the peer line may lie in m from run_to_run; NaN: no history
   std::size_t held_against_own_normal() const;  // nodes with an own normal in some measurement
+};
+
+// How many nodes have each verdict.
+class VerdictCounts {
+ public:
+  explicit VerdictCounts(const Verdicts& verdicts);
+  std::size_t operator[](Verdict verdict) const { return counts_[static_cast<int>(verdict)]; }
+
+ private:
+  std::size_t counts_[VERDICT_COUNT] = {};
 };
 
 Verdicts judge_nodes(const ResultFile& file);
@@ -123,4 +134,3 @@ struct WorkerSpread {
   double median = NO_FIGURE, min = NO_FIGURE, max = NO_FIGURE;
 };
 WorkerSpread spread_of(const MeasurementFigures& measurement);
-double median_of(std::vector<double> values);  // NaN when empty

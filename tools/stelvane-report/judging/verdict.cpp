@@ -1,22 +1,16 @@
-#include "verdict.h"
+#include "judging/verdict.h"
 
 #include <algorithm>
 #include <cmath>
 #include <map>
 #include <tuple>
 
+#include "judging/peers.h"
+
 double low_line(double others_median_distance) {
   if (std::isnan(others_median_distance)) return NO_FIGURE;
   const double line = 1.0 - LOW_SPREADS * MAD_TO_SIGMA * others_median_distance;
   return std::clamp(line, LOW_RATIO_FLOOR, LOW_RATIO_CEILING);
-}
-
-double median_of(std::vector<double> values) {
-  if (values.empty()) return NO_FIGURE;
-  const auto middle = values.begin() + values.size() / 2;
-  std::nth_element(values.begin(), middle, values.end());
-  if (values.size() % 2) return *middle;
-  return (*std::max_element(values.begin(), middle) + *middle) / 2.0;
 }
 
 WorkerSpread spread_of(const MeasurementFigures& measurement) {
@@ -58,18 +52,8 @@ const char* verdict_name(Verdict verdict) {
   return "ok";
 }
 
-std::vector<int> NodeVerdict::low_in() const {
-  std::vector<int> indices;
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-    if (low[m]) indices.push_back(m);
-  return indices;
-}
-
-std::vector<int> NodeVerdict::failed_in() const {
-  std::vector<int> indices;
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-    if (failed[m]) indices.push_back(m);
-  return indices;
+VerdictCounts::VerdictCounts(const Verdicts& verdicts) {
+  for (const NodeVerdict& node : verdicts.nodes) ++counts_[static_cast<int>(node.verdict)];
 }
 
 double NodeVerdict::worst_ratio(const bool judged[MEASUREMENT_COUNT]) const {
@@ -119,96 +103,6 @@ struct NodeFigures {
 };
 
 double node_figure(const NodeFigures& figures) { return figures.failed ? NO_FIGURE : median_of(figures.figures); }
-
-// The median of a sorted list without its element at `position` (or whole,
-// when position is past its end).
-double median_without(const std::vector<double>& sorted, std::size_t position) {
-  const std::size_t count = sorted.size() - (position < sorted.size() ? 1 : 0);
-  if (count == 0) return NO_FIGURE;
-  auto at = [&](std::size_t i) { return sorted[i < position ? i : i + 1]; };
-  return count % 2 ? at(count / 2) : (at(count / 2 - 1) + at(count / 2)) / 2.0;
-}
-
-// The others a node is compared with, and how closely they agree: their
-// figures sorted, with the node's own taken out by position. The median of
-// the others takes one of at most three values, whichever figure is taken
-// out, so the others' distances from it are sorted once for each.
-class Comparison {
- public:
-  explicit Comparison(std::vector<double> sorted) : sorted_(std::move(sorted)) {}
-
-  // Where a figure stands among them (past the end for NaN: not among them).
-  std::size_t position_of(double figure) const {
-    if (std::isnan(figure)) return sorted_.size();
-    return static_cast<std::size_t>(std::lower_bound(sorted_.begin(), sorted_.end(), figure) - sorted_.begin());
-  }
-  std::size_t others(std::size_t position) const { return sorted_.size() - (position < sorted_.size() ? 1 : 0); }
-  double median_of_others(std::size_t position) const { return median_without(sorted_, position); }
-
-  // The median distance of the others' figures from their median, as a
-  // share of it.
-  double others_median_distance(std::size_t position) {
-    const double centre = median_of_others(position);
-    if (std::isnan(centre) || centre <= 0) return NO_FIGURE;
-    std::vector<double>& distances = distances_from(centre);
-    const double own = position < sorted_.size() ? std::fabs(sorted_[position] / centre - 1.0) : NO_FIGURE;
-    const std::size_t own_position =
-        std::isnan(own) ? distances.size()
-                        : static_cast<std::size_t>(std::lower_bound(distances.begin(), distances.end(), own) -
-                                                   distances.begin());
-    return median_without(distances, own_position);
-  }
-
- private:
-  std::vector<double>& distances_from(double centre) {
-    auto [at, added] = distances_.try_emplace(centre);
-    if (added) {
-      for (double figure : sorted_) at->second.push_back(std::fabs(figure / centre - 1.0));
-      std::sort(at->second.begin(), at->second.end());
-    }
-    return at->second;
-  }
-
-  std::vector<double> sorted_;
-  std::map<double, std::vector<double>> distances_;  // by the centre they are taken from
-};
-
-// The figures of the nodes of one measurement, as a whole and by the number
-// of workers on the node.
-class SortedFigures {
- public:
-  SortedFigures(std::vector<double> all, std::map<int, std::vector<double>> by_workers) : all_(sort(std::move(all))) {
-    for (auto& [workers, alike] : by_workers) alike_.emplace(workers, Comparison(sort(std::move(alike))));
-  }
-
-  // A node's ratio and line: its figure over the median of the other nodes
-  // it is compared with (those with as many workers while there are at least
-  // two of them, else all others), and the line from how closely those
-  // others agree. NaN for both when there are too few to compare with.
-  std::pair<double, double> ratio_and_line(double own_figure, int workers) {
-    Comparison* compared = &alike_.at(workers);
-    std::size_t position = compared->position_of(own_figure);
-    if (compared->others(position) < MIN_COMPARED_NODES - 1) {
-      compared = &all_;
-      position = compared->position_of(own_figure);
-      if (compared->others(position) < MIN_COMPARED_NODES - 1) return {NO_FIGURE, NO_FIGURE};
-    }
-    return {own_figure / compared->median_of_others(position),
-            low_line(compared->others_median_distance(position))};
-  }
-
- private:
-  static std::vector<double> sort(std::vector<double> figures) {
-    std::sort(figures.begin(), figures.end());
-    return figures;
-  }
-  Comparison all_;
-  std::map<int, Comparison> alike_;
-};
-
-}  // namespace
-
-namespace {
 
 Verdict peer_verdict(const NodeVerdict& node) {
   const std::size_t lows = node.low_in().size();
@@ -306,7 +200,7 @@ class NodeJudge {
         alike.push_back(figure);
       }
     }
-    SortedFigures sorted(std::move(all), std::move(by_workers));
+    MeasurementPeers sorted(std::move(all), std::move(by_workers));
     for (const auto& [name, node] : figures) {
       NodeVerdict& verdict = entry(name);
       verdict.failed[m] = node.failed;

@@ -7,24 +7,15 @@
 #include <unordered_map>
 #include <vector>
 
-#include "verdict.h"
+#include "judging/verdict.h"
+#include "reading/run_summary.h"
 
-// What one run says of each node: all a history needs of it, and what the
-// history index keeps of a file.
-struct RunSummary {
-  struct Node {
-    std::string name;
-    int workers = 0;
-    Verdict verdict = Verdict::ok;      // by its peers, in that run
-    double ratios[MEASUREMENT_COUNT];   // NaN where not compared
-  };
-  std::string source;
-  RunStamp stamp;
-  bool judged[MEASUREMENT_COUNT] = {};  // long enough to count
-  std::vector<Node> nodes;
-};
-
+// What a judged run says of each node, as its history keeps it.
 RunSummary summarize(const ResultFile& file, const Verdicts& verdicts);
+
+// The peer verdict's rule in one line, as a history index records what its
+// summaries were judged by.
+std::string peer_rule_text();
 
 // The nodes' earlier runs. Feed runs oldest first: each is held against the
 // runs fed before it, then joins them.

@@ -1,4 +1,4 @@
-#include "prometheus.h"
+#include "writing/prometheus.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <ctime>
 #include <sstream>
 
-#include "units.h"
+#include "writing/units.h"
 
 namespace {
 

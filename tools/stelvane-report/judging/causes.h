@@ -27,8 +27,6 @@
 // and no ok or failed node has one.
 #pragma once
 
-#include <string>
-
 #include "measurements.h"
 
 inline constexpr double NEAR_SPREADS = 2.0;
@@ -55,9 +53,3 @@ ProbableCause probable_cause(const NodeVerdict& node, const bool judged[MEASUREM
 // The cause of a pattern: `low` and `near` per measurement, judged ones only.
 Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_COUNT],
                const bool near[MEASUREMENT_COUNT]);
-
-// "probably the metadata path: streams 0.41, descriptors 0.44, byte-wise 0.98/1.01";
-// "cause unclear: ..."; empty for none.
-std::string cause_text(const ProbableCause& cause);
-// "probably the metadata path", "cause unclear"; empty for none.
-std::string cause_summary(Cause cause);

@@ -13,7 +13,7 @@
 #include <ostream>
 #include <string>
 
-#include "verdict.h"
+#include "judging/verdict.h"
 
 // The metrics of a judged run.
 void write_prometheus(std::ostream& out, const JudgedRun& run);

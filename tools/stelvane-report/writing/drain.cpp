@@ -1,10 +1,10 @@
-#include "drain.h"
+#include "writing/drain.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <map>
 
-#include "outputs.h"
+#include "writing/wording.h"
 
 bool plain_node_name(const std::string& name) {
   if (name.empty() || name.size() > 255 || name.front() == '-') return false;
@@ -104,6 +104,12 @@ std::vector<const NodeVerdict*> nodes_to_drain(const Verdicts& verdicts, std::ve
       left_out.push_back(node.node);
   }
   return chosen;
+}
+
+std::string drain_host_list(const Verdicts& verdicts) {
+  std::vector<std::string> left_out, names;
+  for (const NodeVerdict* node : nodes_to_drain(verdicts, left_out)) names.push_back(node->node);
+  return host_list(names);
 }
 
 void write_drain(std::ostream& out, std::ostream& notes, const std::vector<JudgedRun>& runs) {

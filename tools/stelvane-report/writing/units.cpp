@@ -1,4 +1,4 @@
-#include "units.h"
+#include "writing/units.h"
 
 #include <charconv>
 #include <cmath>
