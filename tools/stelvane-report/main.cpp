@@ -13,7 +13,6 @@
 #include "reading/result_reader.h"
 #include "report.h"
 #include "writing/prometheus.h"
-#include "writing/wording.h"
 
 namespace {
 
@@ -24,27 +23,11 @@ constexpr int EXIT_TRUNCATED = 3;   // a file stops part way; what it held is st
 std::string description() {
   return "Reads stelvane-mpi result files (or standard input, given as -) and says which nodes are slow, then "
          "shows, per measurement, rank 0's own figure, the cluster total and the spread of the workers' figures.\n\n"
-         "A node's figure in a measurement is the median of its workers' figures (rank 0's own when no worker runs "
-         "there); its ratio is that over the median of the other nodes' figures, nodes with as many workers "
-         "compared with each other. A node is low in a measurement when its ratio is below its line: " +
-         figure_text(LOW_SPREADS) + " robust standard deviations below 1, a deviation being " +
-         figure_text(MAD_TO_SIGMA) + " x the median distance of the compared nodes' figures from their median, "
-         "as a share of it; but within " +
-         ratio_text(LOW_RATIO_FLOOR) + " and " + ratio_text(LOW_RATIO_CEILING) +
-         ". Measurements whose median worker took less than " +
-         figure_text(MIN_JUDGED_SECONDS) + " s are left out. A node is slow when low in at least " +
-         std::to_string(SLOW_MEASUREMENTS) + " measurements, suspect when low in one, failed when a figure of one of "
-         "its ranks is nan (a measurement failed, or the rank gave no answer and the benchmark gave it up). With fewer than " + std::to_string(MIN_COMPARED_NODES) +
-         " nodes nothing is judged slow.\n\n"
-         "With --history, each node is also held against its own normal: the median of its ratios in its last " +
-         std::to_string(HISTORY_WINDOW) + " earlier runs with as many workers (leaving out runs in which it was slow, "
-         "failed or low against it), with a line " + figure_text(OWN_LOW_SPREADS) +
-         " own spreads below it; it is slow when below that line now and, of its last " + std::to_string(RECENT_RUNS) +
-         " runs, in at least " + std::to_string(LOW_RUNS_TO_SLOW) + " in one same measurement or in at least " +
-         std::to_string(SLOW_MEASUREMENTS) + " measurements at once; suspect when below it now without that. "
-         "The peer line then lies no higher than e^-(" + figure_text(OWN_LOW_SPREADS) +
-         " x how far the nodes' ratios stray from run to run in their earlier runs). "
-         "A slow or suspect node gets a probable cause.\n\n"
+         "Each node's figure is held against the other nodes' median, and with --history against its own normal "
+         "too: a node is slow when low in at least " + std::to_string(SLOW_MEASUREMENTS) +
+         " measurements, or low against its own normal in run after run; suspect when low in one; failed when a "
+         "figure of one of its ranks is nan. The rule in full, with its lines and probable causes: "
+         "man stelvane-report, under \"The verdict\".\n\n"
          "Exit status: 0 all files read; 1 a file could not be read or is no result file; 2 usage error; "
          "3 a file stops part way (its contents are still shown).";
 }

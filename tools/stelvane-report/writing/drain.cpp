@@ -90,7 +90,7 @@ std::string host_list(std::vector<std::string> names) {
     text += key.first;
     text += numbers.size() > 1 ? std::string(1, '[').append(listed).append(1, ']') : listed;
   }
-  for (const std::string& name : plain) text += (text.empty() ? "" : ",") + name;
+  for (const std::string& name : plain) append_listed(text, name, ",");
   return text;
 }
 

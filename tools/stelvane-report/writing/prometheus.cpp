@@ -99,10 +99,9 @@ void write_prometheus(std::ostream& out, const JudgedRun& run) {
   family(out, "stelvane_run_history_runs", "Earlier runs each node was held against (0 without a history).");
   out << "stelvane_run_history_runs " << std::max(run.history_runs, 0) << "\n";
   family(out, "stelvane_nodes", "Nodes of the judged run with each verdict.");
-  std::size_t counts[4] = {};
-  for (const NodeVerdict& node : verdicts.nodes) ++counts[static_cast<int>(node.verdict)];
+  const VerdictCounts counts(verdicts);
   for (Verdict verdict : {Verdict::ok, Verdict::suspect, Verdict::slow, Verdict::failed})
-    out << "stelvane_nodes{verdict=\"" << verdict_name(verdict) << "\"} " << counts[static_cast<int>(verdict)] << "\n";
+    out << "stelvane_nodes{verdict=\"" << verdict_name(verdict) << "\"} " << counts[verdict] << "\n";
 
   family(out, "stelvane_node_verdict", "1 for the node's verdict: ok, suspect, slow or failed; cause: its probable cause.");
   for (const NodeVerdict& node : verdicts.nodes)

@@ -25,11 +25,9 @@ void write_lowered_peer_lines(std::ostream& out, const Verdicts& verdicts) {
 }
 
 void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history_runs) {
-  std::size_t counts[4] = {};
-  for (const NodeVerdict& node : verdicts.nodes) ++counts[static_cast<int>(node.verdict)];
-  out << "  Nodes: " << counts[static_cast<int>(Verdict::slow)] << " slow, "
-      << counts[static_cast<int>(Verdict::suspect)] << " suspect, " << counts[static_cast<int>(Verdict::failed)]
-      << " failed, " << counts[static_cast<int>(Verdict::ok)] << " ok\n";
+  const VerdictCounts counts(verdicts);
+  out << "  Nodes: " << counts[Verdict::slow] << " slow, " << counts[Verdict::suspect] << " suspect, "
+      << counts[Verdict::failed] << " failed, " << counts[Verdict::ok] << " ok\n";
   for (const NodeVerdict& node : verdicts.nodes) {
     if (node.verdict == Verdict::ok) continue;
     char label[16];
@@ -55,7 +53,7 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history
   std::string judged, short_ones;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
     std::string& list = verdicts.judged[m] ? judged : short_ones;
-    list += (list.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key);
+    append_listed(list, MEASUREMENTS[m].key);
   }
   out << "  Judged on: " << (judged.empty() ? "nothing" : judged);
   if (!short_ones.empty()) out << " (left out, shorter than " << MIN_JUDGED_SECONDS << " s: " << short_ones << ")";
@@ -86,22 +84,11 @@ void write_text(std::ostream& out, const std::vector<JudgedRun>& runs) {
           << ", min " << rate_text(spread.min, unit) << ", max " << rate_text(spread.max, unit) << "\n";
       std::string failed;
       for (const WorkerFigures& worker : m.workers)
-        if (std::isnan(worker.figure)) failed += (failed.empty() ? "" : ", ") + worker_label(worker);
+        if (std::isnan(worker.figure)) append_listed(failed, worker_label(worker));
       if (!failed.empty()) out << "    failed: " << failed << "\n";
     }
   }
 }
-
-namespace {
-
-std::string relative_changes(const NodeChange& node) {
-  std::string text;
-  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-    if (node.slower_in[m]) text += (text.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " + ratio_text(node.relative[m]);
-  return text;
-}
-
-}  // namespace
 
 void write_comparison_text(std::ostream& out, const std::vector<const ResultFile*>& runs, const RunComparison& comparison) {
   out << "Compared: " << run_label(*comparison.baseline) << "\n      to: " << run_label(*comparison.run) << "\n";

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "judging/compare.h"
 #include "judging/verdict.h"
 
 void append_listed(std::string& list, const std::string& item, const char* separator) {
@@ -13,6 +14,15 @@ void append_listed(std::string& list, const std::string& item, const char* separ
 std::string figure_text(double value) {
   char text[64];
   std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string keyed_ratio(int m, double ratio) { return std::string(MEASUREMENTS[m].key) + " " + ratio_text(ratio); }
+
+std::string relative_changes(const NodeChange& node) {
+  std::string text;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (node.slower_in[m]) append_listed(text, keyed_ratio(m, node.relative[m]));
   return text;
 }
 
@@ -27,8 +37,7 @@ std::string lowered_peer_lines(const Verdicts& verdicts) {
   std::string lowered;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m)
     if (verdicts.judged[m] && verdicts.peer_ceiling(m) < LOW_RATIO_CEILING)
-      lowered += (lowered.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " +
-                 ratio_text(verdicts.peer_ceiling(m));
+      append_listed(lowered, keyed_ratio(m, verdicts.peer_ceiling(m)));
   return lowered;
 }
 
@@ -38,15 +47,14 @@ std::string run_label(const ResultFile& file) {
 
 std::string ranks_text(const std::vector<int>& ranks) {
   std::string text;
-  for (int rank : ranks) text += (text.empty() ? "" : ", ") + std::to_string(rank);
+  for (int rank : ranks) append_listed(text, std::to_string(rank));
   return text;
 }
 
 std::string measurements_with_ratios(const NodeVerdict& node, const std::vector<int>& indices) {
   std::string text;
   for (int m : indices)
-    text += (text.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " + ratio_text(node.ratios[m]) +
-            " (line " + ratio_text(node.lines[m]) + ")";
+    append_listed(text, keyed_ratio(m, node.ratios[m]) + " (line " + ratio_text(node.lines[m]) + ")");
   return text;
 }
 
@@ -55,8 +63,7 @@ std::string low_measurements(const NodeVerdict& node) { return measurements_with
 std::string below_own_normal(const NodeVerdict& node) {
   std::string text;
   for (int m : node.own.low_in())
-    text += (text.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key) + " " + ratio_text(node.ratios[m]) +
-            " (own " + ratio_text(node.own.normal[m]) + ", line " + ratio_text(node.own.line[m]) + ")";
+    append_listed(text, keyed_ratio(m, node.ratios[m]) + " (own " + ratio_text(node.own.normal[m]) + ", line " + ratio_text(node.own.line[m]) + ")");
   return text;
 }
 
@@ -67,7 +74,7 @@ std::string verdict_detail(const NodeVerdict& node) {
     std::string keys;
     for (int m : node.failed_in())
       if (node.no_answer_in < 0 || m < node.no_answer_in)
-        keys += (keys.empty() ? "" : ", ") + std::string(MEASUREMENTS[m].key);
+        append_listed(keys, MEASUREMENTS[m].key);
     const std::string failed = keys.empty() ? "" : "failed in " + keys;
     if (node.no_answer_in < 0) return failed;
     return failed + (failed.empty() ? "" : "; ") + "no answer in " + MEASUREMENTS[node.no_answer_in].name;
@@ -76,8 +83,7 @@ std::string verdict_detail(const NodeVerdict& node) {
   if (node.by_peers != Verdict::ok)
     text = "below its line, as a share of the other nodes' median, in " + low_measurements(node);
   if (node.by_own_normal != Verdict::ok)
-    text += (text.empty() ? "" : "; ") + std::string("slower than its own normal: ") + below_own_normal(node) +
-            " (in " + std::to_string(node.own.lasting()) + " of its last " + std::to_string(RECENT_RUNS) + " runs)";
+    append_listed(text, std::string("slower than its own normal: ") + below_own_normal(node) + " (in " + std::to_string(node.own.lasting()) + " of its last " + std::to_string(RECENT_RUNS) + " runs)", "; ");
   return text;
 }
 
@@ -102,14 +108,14 @@ std::string cause_text(const ProbableCause& cause) {
     const double* d = cause.deviations;
     auto shown = [&](int m) { return !std::isnan(d[m]) && cause.of_own_normal[m] == own; };
     std::string ratios;
-    auto add = [&](const std::string& item) { ratios += (ratios.empty() ? "" : ", ") + item; };
+    auto add = [&](const std::string& item) { append_listed(ratios, item); };
     for (int m : {STREAMS, DESCRIPTORS})
-      if (shown(m)) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
+      if (shown(m)) add(keyed_ratio(m, d[m]));
     if (shown(BYTEWISE_WRITE) || shown(BYTEWISE_READ))
       add("byte-wise " + (shown(BYTEWISE_WRITE) ? ratio_text(d[BYTEWISE_WRITE]) : std::string("-")) + "/" +
           (shown(BYTEWISE_READ) ? ratio_text(d[BYTEWISE_READ]) : std::string("-")));
     for (int m : {BLOCK_READ, BLOCK_WRITE})
-      if (shown(m)) add(std::string(MEASUREMENTS[m].key) + " " + ratio_text(d[m]));
+      if (shown(m)) add(keyed_ratio(m, d[m]));
     if (ratios.empty()) continue;
     text += separator + ratios + (own ? " of its own normal" : " of its peers' median");
     separator = "; ";

@@ -15,6 +15,11 @@ void append_listed(std::string& list, const std::string& item, const char* separ
 std::string figure_text(double value);
 
 std::string ratio_text(double ratio);                   // 0.42, or - when not compared
+std::string keyed_ratio(int m, double ratio);           // "streams 0.42"
+struct NodeChange;
+// "streams 0.41, block_read 0.52": where a node got slower than the cluster
+// since the baseline, each change as a share of the cluster's.
+std::string relative_changes(const NodeChange& node);
 // The judged measurements in which the nodes' run-to-run spread holds the
 // peer line below the highest it can lie, each with that ceiling; empty when
 // none.
