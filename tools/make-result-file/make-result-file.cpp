@@ -5,6 +5,7 @@
 //   make-result-file DIR --ranks N [--ranks-per-node K] [--seed S]
 //                    [--scale F] [--spread S] [--fleet-spread F]
 //                    [--short-blocks] [--slow NODE=F]... [--failed NODE]...
+//                    [--kind SHARE=F]...
 //                    [--time "Mon Dec  7 01:17:13 2026"] [--zone UTC]
 //
 // Nodes are named cn0000, cn0001, ...; rank r runs on node r mod nodes, as
@@ -15,7 +16,10 @@
 // measurement its own, in report order),
 // times --scale, times the node's own speed with --fleet-spread F (drawn
 // evenly within 1 +- F, the same in every file whatever the seed: a fleet
-// bought in stages), times F on a --slow node; with --short-blocks the block
+// bought in stages), times F on a --slow node, times F on the nodes from
+// SHARE of the way through the list with --kind SHARE=F (the last such
+// option that reaches a node: --kind 0.7=0.6 makes the last 30 % an older
+// kind at 0.6); with --short-blocks the block
 // measurements run 100 times faster, too short to be judged, as in the
 // benchmark scripts' mid-size runs; a --failed node's block
 // measurements failed (nan). Prints the path of the file it wrote.
@@ -47,6 +51,7 @@ struct Options {
   double fleet_spread = 0.0;  // nodes' own speeds, within 1 +- this
   bool short_blocks = false;
   std::map<std::string, double> slow;  // node: factor
+  std::vector<std::pair<double, double>> kinds;  // from this share of the nodes on: factor
   std::map<std::string, bool> failed;
   std::string time = "Mon Dec  7 01:17:13 2026";
   std::string zone = "UTC";
@@ -55,7 +60,8 @@ struct Options {
 [[noreturn]] void usage(const std::string& problem) {
   std::cerr << "make-result-file: " << problem
             << "\nusage: make-result-file DIR --ranks N [--ranks-per-node K] [--seed S] [--scale F] "
-               "[--spread S] [--fleet-spread F] [--short-blocks] [--slow NODE=F]... [--failed NODE]... [--time TEXT] [--zone ZONE]\n";
+               "[--spread S] [--fleet-spread F] [--short-blocks] [--slow NODE=F]... [--failed NODE]... [--kind SHARE=F]... [--time TEXT] "
+               "[--zone ZONE]\n";
   std::exit(2);
 }
 
@@ -94,6 +100,11 @@ Options parse(int argc, char* argv[]) {
       const std::size_t equals = node_and_factor.find('=');
       if (equals == std::string::npos) usage("--slow takes NODE=FACTOR");
       options.slow[node_and_factor.substr(0, equals)] = std::atof(node_and_factor.c_str() + equals + 1);
+    } else if (arg == "--kind") {
+      const std::string share_and_factor = value();
+      const std::size_t equals = share_and_factor.find('=');
+      if (equals == std::string::npos) usage("--kind takes SHARE=FACTOR");
+      options.kinds.push_back({std::atof(share_and_factor.c_str()), std::atof(share_and_factor.c_str() + equals + 1)});
     } else if (arg.rfind("--", 0) == 0) usage("unknown option " + arg);
     else options.directory = arg;
   }
@@ -132,6 +143,12 @@ int main(int argc, char* argv[]) {
   std::mt19937 fleet(20261207);
   std::uniform_real_distribution<double> within(1.0 - options.fleet_spread, 1.0 + options.fleet_spread);
   for (double& speed : own_speed) speed = within(fleet);
+  for (int node = 0; node < nodes; ++node) {
+    double kind = 1.0;
+    for (const auto& [share, factor] : options.kinds)
+      if (node >= share * nodes) kind = factor;
+    own_speed[node] *= kind;
+  }
 
   ReportFigures figures;
   figures.ranks = options.ranks;

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "judging/history.h"
+#include "reading/group_file.h"
 #include "reading/history_files.h"
 #include "reading/result_reader.h"
 #include "report.h"
@@ -40,6 +41,7 @@ int main(int argc, char* argv[]) {
   bool json = false, csv = false, drain = false;
   std::string html_path, baseline_name, prometheus_path;
   std::vector<std::string> history_paths;
+  std::string groups_path, slurm_nodes_path;
   app.add_option("FILE", names, "result files to read; - for standard input")->required();
   auto* json_flag = app.add_flag("--json", json, "print JSON instead of the summary");
   auto* csv_flag = app.add_flag("--csv", csv, "print CSV instead of the summary")->excludes(json_flag);
@@ -60,6 +62,13 @@ int main(int argc, char* argv[]) {
                  "named as the benchmark names its result files; an index of them is kept there, " +
                      std::string(HISTORY_INDEX_NAME) + ") or this result file; may be given again")
       ->excludes("--baseline");
+  auto* groups_option = app.add_option(
+      "--groups", groups_path,
+      "judge each node against the others of its group, as this file declares them: one group a line, its name, a "
+      "blank and a Slurm host list (gen3 node[0001-0448],gpu[01-16]); # begins a comment");
+  app.add_option("--slurm-nodes", slurm_nodes_path,
+                 "the same, a group per set of active features, from this file saved from `scontrol show nodes`")
+      ->excludes(groups_option);
   app.set_version_flag("--version", STELVANE_VERSION);
   try {
     app.parse(argc, argv);
@@ -77,11 +86,22 @@ int main(int argc, char* argv[]) {
     return EXIT_UNREADABLE;
   }
 
+  std::vector<DeclaredGroup> declared;
+  try {
+    if (!groups_path.empty()) declared = read_group_file(groups_path);
+    if (!slurm_nodes_path.empty()) declared = read_slurm_nodes(slurm_nodes_path);
+  } catch (const ParseError& error) {
+    std::cerr << "stelvane-report: " << error.what() << std::endl;
+    return EXIT_USAGE;
+  }
+  const bool declaring = !groups_path.empty() || !slurm_nodes_path.empty();
+
   History history;
   if (!history_paths.empty()) history = read_history(
         history_paths,
         {[](const ResultFile& file) { return summarize(file, judge_nodes(file)); }, peer_rule_text()}, std::cerr);
-  const Report report = prepare_report(files, !baseline_name.empty(), history_paths.empty() ? nullptr : &history.runs);
+  const Report report = prepare_report(files, !baseline_name.empty(), history_paths.empty() ? nullptr : &history.runs,
+                                       declaring ? &declared : nullptr);
   if (report.runs_in_given_order)
     std::cerr << "stelvane-report: not every file name carries the run's time stamp; the runs are taken in the "
                  "order given" << std::endl;

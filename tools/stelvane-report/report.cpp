@@ -5,11 +5,12 @@
 #include "writing/drain.h"
 #include "writing/outputs.h"
 
-Report prepare_report(const std::vector<ResultFile>& files, bool comparing, const std::vector<RunSummary>* history) {
+Report prepare_report(const std::vector<ResultFile>& files, bool comparing, const std::vector<RunSummary>* history,
+                      const std::vector<DeclaredGroup>* declared) {
   Report report;
   report.files = &files;
-  for (const ResultFile& file : files) report.judged.push_back({&file, judge_nodes(file)});
-  if (history != nullptr) judge_against_history(report.judged, *history);
+  for (const ResultFile& file : files) report.judged.push_back({&file, judge_nodes(file, declared)});
+  if (history != nullptr) judge_against_history(report.judged, *history, declared);
   report.comparing = comparing && files.size() >= 2;
   if (!report.comparing) return report;
   for (const ResultFile& file : files) report.runs.push_back(&file);

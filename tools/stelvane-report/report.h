@@ -23,9 +23,11 @@ struct Report {
 
 // `files` must outlive the report; with `comparing`, the first is the
 // baseline and at least one other follows. With a `history`, each file is
-// also held against the runs of it before its own.
+// also held against the runs of it before its own. With `declared` groups,
+// each node is judged against the others of its group.
 Report prepare_report(const std::vector<ResultFile>& files, bool comparing,
-                      const std::vector<RunSummary>* history = nullptr);
+                      const std::vector<RunSummary>* history = nullptr,
+                      const std::vector<DeclaredGroup>* declared = nullptr);
 
 // `notes` takes what is said beside the output (nodes left out of a drain list).
 void write_report(std::ostream& out, std::ostream& notes, const Report& report, Format format);

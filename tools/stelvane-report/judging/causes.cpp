@@ -67,7 +67,8 @@ Cause cause_of(const bool judged[MEASUREMENT_COUNT], const bool low[MEASUREMENT_
 
 ProbableCause probable_cause(const NodeVerdict& node, const bool judged[MEASUREMENT_COUNT]) {
   ProbableCause found;
-  if (node.verdict != Verdict::slow && node.verdict != Verdict::suspect) return found;
+  // A node between kinds is no finding, and has no cause.
+  if ((node.verdict != Verdict::slow && node.verdict != Verdict::suspect) || node.between_kinds) return found;
   // Each measurement against the node's own normal where it has one, else
   // against its peers' median; its distance in units of the spread behind
   // that reference: its own spread, or the peer line's standard deviation,

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-RunSummary summarize(const ResultFile& file, const Verdicts& verdicts) {
+RunSummary summarize(const ResultFile& file, const Verdicts& verdicts, bool by_kind) {
   RunSummary run;
   run.source = file.source;
   run.stamp = file.stamp;
@@ -14,7 +14,8 @@ RunSummary summarize(const ResultFile& file, const Verdicts& verdicts) {
     node.name = verdict.node;
     node.workers = verdict.workers;
     node.verdict = verdict.by_peers;
-    std::copy(std::begin(verdict.ratios), std::end(verdict.ratios), node.ratios);
+    const double* ratios = by_kind ? verdict.ratios : verdict.fleet_ratios;
+    std::copy(ratios, ratios + MEASUREMENT_COUNT, node.ratios);
   }
   return run;
 }
@@ -41,7 +42,26 @@ std::vector<double> NodeHistories::ratios_in(const std::vector<const Point*>& po
   return ratios;
 }
 
-HeldRun NodeHistories::take(const RunSummary& run, bool trend) {
+std::vector<NodeLevel> NodeHistories::levels(const RunSummary& run) const {
+  std::vector<NodeLevel> levels;
+  for (const RunSummary::Node& node : run.nodes) {
+    NodeLevel& level = levels.emplace_back();
+    level.node = node.name;
+    std::fill(std::begin(level.level), std::end(level.level), NO_FIGURE);
+    const auto found = points_.find(node.name);
+    if (found == points_.end()) continue;
+    const std::vector<const Point*> points = window(found->second, node.workers);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      std::vector<double> ratios;
+      for (const Point* point : points)
+        if (point->judged[m] && std::isfinite(point->fleet_ratios[m])) ratios.push_back(point->fleet_ratios[m]);
+      if (static_cast<int>(ratios.size()) >= MIN_HISTORY_RUNS) level.level[m] = median_of(ratios);
+    }
+  }
+  return levels;
+}
+
+HeldRun NodeHistories::take(const RunSummary& fleet, const RunSummary& run, bool trend) {
   std::vector<std::vector<const Point*>> windows(run.nodes.size());
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
     const auto found = points_.find(run.nodes[i].name);
@@ -51,7 +71,7 @@ HeldRun NodeHistories::take(const RunSummary& run, bool trend) {
   held.normals = normals_of(windows, trend);
   run_to_run(windows, held.run_to_run);
   for (std::size_t i = 0; i < run.nodes.size(); ++i) hold(run, run.nodes[i], windows[i], held.normals[i]);
-  remember(run, held.normals);
+  remember(fleet, run, held.normals);
   return held;
 }
 
@@ -121,12 +141,13 @@ void NodeHistories::hold(const RunSummary& run, const RunSummary::Node& node, co
   }
 }
 
-void NodeHistories::remember(const RunSummary& run, const std::vector<OwnNormal>& normals) {
+void NodeHistories::remember(const RunSummary& fleet, const RunSummary& run, const std::vector<OwnNormal>& normals) {
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
     const RunSummary::Node& node = run.nodes[i];
     Point& point = points_[node.name].emplace_back();
     point.workers = node.workers;
     std::copy(std::begin(node.ratios), std::end(node.ratios), point.ratios);
+    std::copy(std::begin(fleet.nodes[i].ratios), std::end(fleet.nodes[i].ratios), point.fleet_ratios);
     point.low_run = normals[i].low_run;
     const bool usable = !point.low_run && node.verdict != Verdict::slow && node.verdict != Verdict::failed;
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
@@ -167,7 +188,8 @@ struct Placed {
 
 }  // namespace
 
-void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<RunSummary>& history) {
+void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<RunSummary>& history,
+                           const std::vector<DeclaredGroup>* declared) {
   std::vector<RunSummary> judged_summaries;
   for (const JudgedRun& run : judged) judged_summaries.push_back(summarize(*run.file, run.verdicts));
 
@@ -185,10 +207,16 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
   NodeHistories histories;
   int held = 0;
   for (const Placed& run : order) {
-    HeldRun against_history = histories.take(*run.summary, run.judged >= 0);
-    if (run.judged >= 0) {
+    const Grouping grouping = history_grouping(*run.summary, histories.levels(*run.summary), declared);
+    if (run.judged < 0) {
+      histories.take(*run.summary, judged_by_kind(*run.summary, grouping), false);
+    } else {
       JudgedRun& target = judged[run.judged];
       target.history_runs = held;
+      if (!grouping.trivial(target.verdicts.nodes.size()) || !target.verdicts.groups.empty())
+        judge_by_kind(target.verdicts, grouping);
+      HeldRun against_history =
+          histories.take(*run.summary, summarize(*target.file, target.verdicts, true), true);
       hold_against_own_normals(target.verdicts, std::move(against_history));
     }
     ++held;

@@ -10,8 +10,10 @@
 #include "judging/verdict.h"
 #include "reading/run_summary.h"
 
-// What a judged run says of each node, as its history keeps it.
-RunSummary summarize(const ResultFile& file, const Verdicts& verdicts);
+// What a judged run says of each node, as its history keeps it: each node's
+// ratios to every node alike, whatever the groups, and its verdict by its
+// peers; with `by_kind`, its ratios within its group instead.
+RunSummary summarize(const ResultFile& file, const Verdicts& verdicts, bool by_kind = false);
 
 // The peer verdict's rule in one line, as a history index records what its
 // summaries were judged by.
@@ -29,14 +31,23 @@ struct HeldRun {
 
 class NodeHistories {
  public:
-  // Every node of `run` against its earlier runs; with `trend`, each normal
-  // with its earlier ratios.
-  HeldRun take(const RunSummary& run, bool trend);
+  // Every node of a run against its earlier runs: `fleet` as the run is
+  // kept, `by_kind` the same nodes judged within their groups, which their
+  // normals are made of. With `trend`, each normal with its earlier ratios.
+  HeldRun take(const RunSummary& fleet, const RunSummary& by_kind, bool trend);
+  // A run whose nodes are all of one kind.
+  HeldRun take(const RunSummary& run, bool trend) { return take(run, run, trend); }
+
+  // Each node's level: in each measurement, the median of its ratios to
+  // every node alike in its earlier judged runs of the same shape; NaN with
+  // fewer than MIN_HISTORY_RUNS of them.
+  std::vector<NodeLevel> levels(const RunSummary& run) const;
 
  private:
   struct Point {
     int workers = 0;
-    double ratios[MEASUREMENT_COUNT];
+    double ratios[MEASUREMENT_COUNT];        // within its group
+    double fleet_ratios[MEASUREMENT_COUNT];  // to every node alike
     bool judged[MEASUREMENT_COUNT] = {};
     bool counts[MEASUREMENT_COUNT] = {};  // makes its normal there: judged, and not slow, failed or low then
     bool low[MEASUREMENT_COUNT] = {};
@@ -55,7 +66,7 @@ class NodeHistories {
   static void hold(const RunSummary& run, const RunSummary::Node& node, const std::vector<const Point*>& earlier,
                    OwnNormal& own);
   // The run joins the histories.
-  void remember(const RunSummary& run, const std::vector<OwnNormal>& normals);
+  void remember(const RunSummary& fleet, const RunSummary& by_kind, const std::vector<OwnNormal>& normals);
   std::unordered_map<std::string, std::vector<Point>> points_;
 };
 
@@ -64,4 +75,18 @@ class NodeHistories {
 // cause. Runs are placed by their time stamps; when some run has none, in
 // the order given, history first. A history run with the stamped file name
 // of a judged run is that run, and is left out.
-void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<RunSummary>& history);
+// Each run is judged within the declared groups when given, else within the
+// kinds learned from the runs before it, else within the kinds seen in it
+// (groups.h); its nodes' normals are made of their ratios within their
+// groups.
+void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<RunSummary>& history,
+                           const std::vector<DeclaredGroup>* declared = nullptr);
+
+// The groups a run is judged in, given its nodes' levels (NodeHistories).
+Grouping history_grouping(const RunSummary& run, const std::vector<NodeLevel>& levels,
+                          const std::vector<DeclaredGroup>* declared);
+
+// A kept run judged again within these groups, from its ratios to every node:
+// its ratios within its group and its verdict by its kind. The run as it is
+// for a trivial grouping.
+RunSummary judged_by_kind(const RunSummary& run, const Grouping& grouping);

@@ -21,6 +21,13 @@ std::vector<double> sorted(std::vector<double> figures) {
   return figures;
 }
 
+// The entry of `key`, or null.
+template <typename Key>
+PeerFigures* find(std::map<Key, PeerFigures>& figures, const Key& key) {
+  const auto found = figures.find(key);
+  return found == figures.end() ? nullptr : &found->second;
+}
+
 }  // namespace
 
 PeerFigures::PeerFigures(std::vector<double> figures) : sorted_(sorted(std::move(figures))) {}
@@ -57,18 +64,27 @@ std::vector<double>& PeerFigures::distances_from(double centre) {
   return at->second;
 }
 
-MeasurementPeers::MeasurementPeers(std::vector<double> all, std::map<int, std::vector<double>> by_workers)
-    : all_(std::move(all)) {
-  for (auto& [workers, alike] : by_workers) alike_.emplace(workers, PeerFigures(std::move(alike)));
+MeasurementPeers::MeasurementPeers(const std::vector<PeerEntry>& nodes) {
+  std::map<std::pair<int, int>, std::vector<double>> alike;
+  std::map<int, std::vector<double>> whole;
+  for (const PeerEntry& node : nodes) {
+    alike[{-1, node.workers}].push_back(node.figure);
+    whole[-1].push_back(node.figure);
+    if (node.group < 0) continue;
+    alike[{node.group, node.workers}].push_back(node.figure);
+    whole[node.group].push_back(node.figure);
+  }
+  for (auto& [key, figures] : alike) alike_.emplace(key, PeerFigures(std::move(figures)));
+  for (auto& [key, figures] : whole) whole_.emplace(key, PeerFigures(std::move(figures)));
 }
 
-std::pair<double, double> MeasurementPeers::ratio_and_line(double own_figure, int workers) {
-  PeerFigures* compared = &alike_.at(workers);
-  std::size_t position = compared->position_of(own_figure);
-  if (compared->others(position) < MIN_COMPARED_NODES - 1) {
-    compared = &all_;
-    position = compared->position_of(own_figure);
-    if (compared->others(position) < MIN_COMPARED_NODES - 1) return {NO_FIGURE, NO_FIGURE};
+std::pair<double, double> MeasurementPeers::ratio_and_line(double own_figure, int group, int workers) {
+  for (auto* compared : {find(alike_, std::pair{group, workers}), find(whole_, group)}) {
+    if (compared == nullptr) continue;
+    const std::size_t position = compared->position_of(own_figure);
+    if (compared->others(position) < MIN_COMPARED_NODES - 1) continue;
+    return {own_figure / compared->median_of_others(position),
+            low_line(compared->others_median_distance(position))};
   }
-  return {own_figure / compared->median_of_others(position), low_line(compared->others_median_distance(position))};
+  return {NO_FIGURE, NO_FIGURE};
 }

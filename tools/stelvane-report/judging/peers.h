@@ -31,19 +31,29 @@ class PeerFigures {
   std::map<double, std::vector<double>> distances_;  // by the centre they are taken from
 };
 
-// The figures of the nodes of one measurement, as a whole and by the number
-// of workers on the node.
+// A node's figure in one measurement, with its group (-1: none) and its
+// number of workers.
+struct PeerEntry {
+  double figure;
+  int group;
+  int workers;
+};
+
+// The figures of the nodes of one measurement: as a whole, by the number of
+// workers on the node, and the same within each group.
 class MeasurementPeers {
  public:
-  MeasurementPeers(std::vector<double> all, std::map<int, std::vector<double>> by_workers);
+  explicit MeasurementPeers(const std::vector<PeerEntry>& nodes);  // finite figures only
 
   // A node's ratio and line: its figure over the median of the other nodes
-  // it is compared with (those with as many workers while there are at least
-  // two of them, else all others), and the line from how closely those
-  // others agree. NaN for both when there are too few to compare with.
-  std::pair<double, double> ratio_and_line(double own_figure, int workers);
+  // it is compared with, and the line from how closely those others agree.
+  // A node in a group is compared with the others of its group with as many
+  // workers while there are at least two of them, else with the whole
+  // group; a node in none likewise with all nodes. NaN for both when there
+  // are too few to compare with.
+  std::pair<double, double> ratio_and_line(double own_figure, int group, int workers);
 
  private:
-  PeerFigures all_;
-  std::map<int, PeerFigures> alike_;
-};
+  std::map<std::pair<int, int>, PeerFigures> alike_;  // (group, workers); group -1: every node
+  std::map<int, PeerFigures> whole_;                  // by group; -1: every node
+}; 

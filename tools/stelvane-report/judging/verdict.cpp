@@ -5,7 +5,6 @@
 #include <map>
 #include <tuple>
 
-#include "judging/peers.h"
 
 double low_line(double others_median_distance) {
   if (std::isnan(others_median_distance)) return NO_FIGURE;
@@ -104,24 +103,24 @@ struct NodeFigures {
 
 double node_figure(const NodeFigures& figures) { return figures.failed ? NO_FIGURE : median_of(figures.figures); }
 
-Verdict peer_verdict(const NodeVerdict& node) {
-  const std::size_t lows = node.low_in().size();
-  if (!node.failed_in().empty()) return Verdict::failed;
-  if (lows >= SLOW_MEASUREMENTS) return Verdict::slow;
-  return lows == 1 ? Verdict::suspect : Verdict::ok;
-}
-
 // Builds the verdicts of one result file, step by step.
 class NodeJudge {
  public:
-  explicit NodeJudge(const ResultFile& file) : file_(file), rank0_node_(file.stamp.rank0_node) {}
+  NodeJudge(const ResultFile& file, const std::vector<DeclaredGroup>* declared)
+      : file_(file), declared_(declared), rank0_node_(file.stamp.rank0_node) {}
 
+  // The fleet's ratios first, then each node against its kind.
   Verdicts judge() {
     place_ranks();
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) judge_measurement(m);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) take_figures(m);
     note_lost_ranks();
+    judge_by_kind(verdicts_, Grouping{});
+    for (NodeVerdict& node : verdicts_.nodes)
+      std::copy(std::begin(node.ratios), std::end(node.ratios), node.fleet_ratios);
+    const Grouping grouping = grouping_of(verdicts_, declared_);
+    if (!grouping.trivial(verdicts_.nodes.size())) judge_by_kind(verdicts_, grouping);
     for (NodeVerdict& node : verdicts_.nodes) {
-      node.verdict = node.by_peers = peer_verdict(node);
+      node.verdict = node.by_peers;
       node.cause = probable_cause(node, verdicts_.judged);
     }
     order_worst_first(verdicts_);
@@ -137,6 +136,7 @@ class NodeJudge {
       std::fill(std::begin(node.ratios), std::end(node.ratios), NO_FIGURE);
       std::fill(std::begin(node.figures), std::end(node.figures), NO_FIGURE);
       std::fill(std::begin(node.lines), std::end(node.lines), NO_FIGURE);
+      std::fill(std::begin(node.fleet_ratios), std::end(node.fleet_ratios), NO_FIGURE);
       workers_of_[name] = 0;
     }
     return verdicts_.nodes[at->second];
@@ -180,33 +180,19 @@ class NodeJudge {
     return figures;
   }
 
-  void judge_measurement(int m) {
+  // The median worker's seconds in measurement m, whether it is judged, and
+  // each node's figure there.
+  void take_figures(int m) {
     std::vector<double> seconds;
     for (const WorkerFigures& worker : file_.measurements[m].workers)
       if (!std::isnan(worker.seconds)) seconds.push_back(worker.seconds);
     verdicts_.median_seconds[m] = median_of(seconds);
     verdicts_.judged[m] = verdicts_.median_seconds[m] >= MIN_JUDGED_SECONDS;
-
-    const std::map<std::string, NodeFigures> figures = figures_in(m);
-    std::map<std::string, double> figure_of;
-    std::vector<double> all;
-    std::map<int, std::vector<double>> by_workers;
-    for (const auto& [name, node] : figures) {
-      const double figure = node_figure(node);
-      figure_of[name] = figure;
-      std::vector<double>& alike = by_workers[workers_on(name)];
-      if (!std::isnan(figure)) {
-        all.push_back(figure);
-        alike.push_back(figure);
-      }
-    }
-    MeasurementPeers sorted(std::move(all), std::move(by_workers));
-    for (const auto& [name, node] : figures) {
-      NodeVerdict& verdict = entry(name);
-      verdict.failed[m] = node.failed;
-      verdict.figures[m] = figure_of[name];
-      std::tie(verdict.ratios[m], verdict.lines[m]) = sorted.ratio_and_line(figure_of[name], workers_on(name));
-      verdict.low[m] = verdicts_.judged[m] && verdict.ratios[m] < verdict.lines[m];
+    for (const auto& [name, figures] : figures_in(m)) {
+      NodeVerdict& node = entry(name);
+      node.measured[m] = true;
+      node.failed[m] = figures.failed;
+      node.figures[m] = node_figure(figures);
     }
   }
 
@@ -228,6 +214,7 @@ class NodeJudge {
   }
 
   const ResultFile& file_;
+  const std::vector<DeclaredGroup>* declared_;  // null: none declared
   const std::string rank0_node_;                // empty when unknown
   Verdicts verdicts_;
   std::map<std::string, std::size_t> index_of_;  // while the nodes are placed
@@ -236,7 +223,16 @@ class NodeJudge {
 
 }  // namespace
 
-Verdicts judge_nodes(const ResultFile& file) { return NodeJudge(file).judge(); }
+Verdict peer_verdict(const NodeVerdict& node) {
+  const std::size_t lows = node.low_in().size();
+  if (!node.failed_in().empty()) return Verdict::failed;
+  if (lows >= SLOW_MEASUREMENTS) return Verdict::slow;
+  return lows == 1 ? Verdict::suspect : Verdict::ok;
+}
+
+Verdicts judge_nodes(const ResultFile& file, const std::vector<DeclaredGroup>* declared) {
+  return NodeJudge(file, declared).judge();
+}
 
 void hold_peer_lines_to_history(Verdicts& verdicts) {
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
@@ -247,7 +243,7 @@ void hold_peer_lines_to_history(Verdicts& verdicts) {
       node.low[m] = verdicts.judged[m] && node.ratios[m] < node.lines[m];
     }
   }
-  for (NodeVerdict& node : verdicts.nodes) node.by_peers = peer_verdict(node);
+  read_peer_verdicts(verdicts);
 }
 
 void order_worst_first(Verdicts& verdicts) {

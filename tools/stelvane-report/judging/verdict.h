@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "judging/causes.h"
+#include "judging/groups.h"
 #include "judging/own_normal.h"
 #include "reading/result_reader.h"
 #include "reading/run_summary.h"
@@ -71,9 +72,14 @@ struct NodeVerdict {
   ProbableCause cause;                // none for ok and failed nodes
   double figures[MEASUREMENT_COUNT];  // median of its workers' figures (rank 0's alone: its own)
   double ratios[MEASUREMENT_COUNT];   // figure / median of the others; NaN when not compared
+  double fleet_ratios[MEASUREMENT_COUNT];  // the same against every node alike, whatever the groups
+  int group = -1;                     // index into Verdicts::groups; -1: in none
+  bool between_kinds = false;         // out of line for its kind, toward another: not told apart
+  bool between[MEASUREMENT_COUNT] = {};  // where it lies so
   double lines[MEASUREMENT_COUNT];    // the ratio below which it is low; NaN when not compared
   bool low[MEASUREMENT_COUNT] = {};   // judged and below its peer line
   bool failed[MEASUREMENT_COUNT] = {};
+  bool measured[MEASUREMENT_COUNT] = {};  // its ranks took part: it is compared there
   int no_answer_in = -1;              // a rank of it gave no answer from this measurement on; -1: none
   std::vector<int> low_in() const { return measurements_where(low); }
   std::vector<int> failed_in() const { return measurements_where(failed); }
@@ -90,6 +96,7 @@ struct Verdicts {
   // history there.
   double run_to_run[MEASUREMENT_COUNT] = {NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE};
   bool enough_nodes = false;              // at least MIN_COMPARED_NODES with figures
+  std::vector<GroupReport> groups;        // the groups the nodes were judged in; empty: none
   std::unordered_map<std::string, std::size_t> index;  // node name: its place in nodes
   const NodeVerdict* of(const std::string& node) const;
   // Whether a worker's figure in measurement m counts against its node: the
@@ -111,7 +118,24 @@ class VerdictCounts {
   std::size_t counts_[VERDICT_COUNT] = {};
 };
 
-Verdicts judge_nodes(const ResultFile& file);
+// Judges a run's nodes against their peers: within the declared groups
+// when given, else within the kinds seen in the run (groups.h).
+Verdicts judge_nodes(const ResultFile& file, const std::vector<DeclaredGroup>* declared = nullptr);
+
+// The groups a run's nodes are judged in: the declared ones when given, else
+// the kinds their figures fall into.
+Grouping grouping_of(const Verdicts& verdicts, const std::vector<DeclaredGroup>* declared);
+
+// Each node's ratio and line against the others of its group (against every
+// node alike for a trivial grouping, as without groups), its lows, its
+// verdict by its peers, and the groups' figures.
+void judge_by_kind(Verdicts& verdicts, const Grouping& grouping);
+
+// A node's verdict by its peers from its lows and failures alone.
+Verdict peer_verdict(const NodeVerdict& node);
+// Every node's verdict by its peers; a node slow for a kind seen in the run
+// but no slower than the kind below is only suspect, and between kinds.
+void read_peer_verdicts(Verdicts& verdicts);
 
 // Lowers each node's peer line to the ceiling that Verdicts::run_to_run
 // sets, and reads its lows and its verdict by its peers again.

@@ -24,6 +24,18 @@ void write_lowered_peer_lines(std::ostream& out, const Verdicts& verdicts) {
   if (!lowered.empty()) out << "  Peer line at most, as far as the nodes stray from run to run: " << lowered << "\n";
 }
 
+// The groups the nodes were judged in, and each group apart.
+void write_groups(std::ostream& out, const Verdicts& verdicts) {
+  if (verdicts.groups.empty()) return;
+  const GroupSource source = verdicts.groups.front().group.source;
+  out << "  Judged within groups, " << group_source_name(source)
+      << (source == GroupSource::declared ? " (a node in none against every node):\n" : ":\n");
+  for (const GroupReport& group : verdicts.groups)
+    out << "    " << group_text(verdicts, group) << "\n";
+  for (const GroupReport& group : verdicts.groups)
+    if (group.apart) out << "  Group apart, not drained: " << group_apart_text(group) << "\n";
+}
+
 void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history_runs) {
   const VerdictCounts counts(verdicts);
   out << "  Nodes: " << counts[Verdict::slow] << " slow, " << counts[Verdict::suspect] << " suspect, "
@@ -44,6 +56,7 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history
     out << "\n";
     write_lowered_peer_lines(out, verdicts);
   }
+  write_groups(out, verdicts);
   const std::string to_drain = drain_host_list(verdicts);
   if (!to_drain.empty()) out << "  To drain (slow and failed): " << to_drain << "\n";
   if (!verdicts.enough_nodes) {

@@ -5,6 +5,7 @@
 
 #include "judging/compare.h"
 #include "judging/verdict.h"
+#include "writing/drain.h"
 
 void append_listed(std::string& list, const std::string& item, const char* separator) {
   if (!list.empty()) list += separator;
@@ -58,6 +59,13 @@ std::string measurements_with_ratios(const NodeVerdict& node, const std::vector<
   return text;
 }
 
+// "streams 0.62, descriptors 0.58": a node's ratios in these measurements.
+std::string ratios_in(const NodeVerdict& node, const std::vector<int>& indices) {
+  std::string text;
+  for (int m : indices) append_listed(text, keyed_ratio(m, node.ratios[m]));
+  return text;
+}
+
 std::string low_measurements(const NodeVerdict& node) { return measurements_with_ratios(node, node.low_in()); }
 
 std::string below_own_normal(const NodeVerdict& node) {
@@ -80,11 +88,40 @@ std::string verdict_detail(const NodeVerdict& node) {
     return failed + (failed.empty() ? "" : "; ") + "no answer in " + MEASUREMENTS[node.no_answer_in].name;
   }
   std::string text;
-  if (node.by_peers != Verdict::ok)
-    text = "below its line, as a share of the other nodes' median, in " + low_measurements(node);
+  const std::string peers = node.group < 0 ? "the other nodes'" : "its group's";
+  if (node.between_kinds)
+    text = "between two kinds, at " + ratios_in(node, measurements_where(node.between)) +
+           " of its own kind's median: a slow node of one kind or a healthy one of the other, which one run cannot tell (declare the "
+           "groups, --groups, or keep runs, --history)";
+  else if (node.by_peers != Verdict::ok)
+    text = "below its line, as a share of " + peers + " median, in " + low_measurements(node);
   if (node.by_own_normal != Verdict::ok)
     append_listed(text, std::string("slower than its own normal: ") + below_own_normal(node) + " (in " + std::to_string(node.own.lasting()) + " of its last " + std::to_string(RECENT_RUNS) + " runs)", "; ");
   return text;
+}
+
+std::string largest_group_name(const Verdicts& verdicts) {
+  for (const GroupReport& group : verdicts.groups)
+    if (group.largest) return group.group.name;
+  return "";
+}
+
+std::string group_text(const Verdicts& verdicts, const GroupReport& group) {
+  std::string text = printable(group.group.name) + ": " + std::to_string(group.nodes.size()) +
+                     (group.nodes.size() == 1 ? " node" : " nodes");
+  if (group.too_small) return text + ", too few to judge (fewer than " + std::to_string(MIN_COMPARED_NODES) + ")";
+  if (group.largest) return text + ", the largest";
+  std::string ratios;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (verdicts.judged[m]) append_listed(ratios, keyed_ratio(m, group.to_largest[m]));
+  return text + ", " + (ratios.empty() ? "not judged" : ratios) + " of " + printable(largest_group_name(verdicts)) +
+         "'s median";
+}
+
+std::string group_apart_text(const GroupReport& group) {
+  return printable(group.group.name) + " (" + printable(host_list(group.nodes)) +
+         "): if those nodes are a kind of their own, declare it (--groups); else look at what they share (a rack, a "
+         "switch, a firmware)";
 }
 
 std::string verdict_reason(const NodeVerdict& node) {

@@ -34,6 +34,16 @@ std::string verdict_detail(const NodeVerdict& node);
 std::string low_measurements(const NodeVerdict& node);
 // "streams 0.84 (own 1.01, line 0.93)": where it is low against its own normal.
 std::string below_own_normal(const NodeVerdict& node);
+// "gen2: 24 nodes, streams 0.60, descriptors 0.61 of gen3's median" for a
+// group against the largest, in the judged measurements; "gen3: 40 nodes,
+// the largest"; "gpu: 2 nodes, too few to judge (fewer than 3)".
+std::string group_text(const Verdicts& verdicts, const GroupReport& group);
+// What the report says of a group found, not declared, that stands apart:
+// "kind 2 (cn[0045-0063]): if those nodes are a kind of their own, ...".
+std::string group_apart_text(const GroupReport& group);
+// The largest group's name; empty without groups.
+std::string largest_group_name(const Verdicts& verdicts);
+
 // verdict_detail and, for a slow or suspect node, its probable cause.
 std::string verdict_reason(const NodeVerdict& node);
 

@@ -1,0 +1,179 @@
+#include "judging/groups.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <unordered_set>
+
+#include "judging/robust.h"
+
+const char* group_source_name(GroupSource source) {
+  switch (source) {
+    case GroupSource::declared: return "declared";
+    case GroupSource::learned: return "learned from the kept runs";
+    case GroupSource::seen: return "seen in this run";
+  }
+  return "";
+}
+
+const char* group_source_key(GroupSource source) {
+  switch (source) {
+    case GroupSource::declared: return "declared";
+    case GroupSource::learned: return "learned";
+    case GroupSource::seen: return "seen";
+  }
+  return "";
+}
+
+int Grouping::of(const std::string& node) const {
+  const auto found = group_of.find(node);
+  return found == group_of.end() ? -1 : found->second;
+}
+
+bool Grouping::trivial(std::size_t nodes) const {
+  return groups.empty() || (groups.size() == 1 && group_of.size() == nodes);
+}
+
+namespace {
+
+// A place that splits a set of nodes in one measurement: the nodes below it
+// and how clearly it splits them.
+struct Split {
+  double separation = 0;           // of the sides' medians, in spreads
+  int measurement = -1;
+  std::vector<std::size_t> lower;  // indices into the nodes
+};
+
+// Sorted values, and what tells quickly how clearly a cut splits them.
+class SortedLevels {
+ public:
+  explicit SortedLevels(std::vector<double> sorted) : sorted_(std::move(sorted)), sums_(1, 0.0), squares_(1, 0.0) {
+    for (double value : sorted_) {
+      sums_.push_back(sums_.back() + value);
+      squares_.push_back(squares_.back() + value * value);
+    }
+  }
+  std::size_t size() const { return sorted_.size(); }
+  double gap_at(std::size_t cut) const { return sorted_[cut] - sorted_[cut - 1]; }
+  double median(std::size_t from, std::size_t to) const {
+    const std::size_t count = to - from, middle = from + count / 2;
+    return count % 2 ? sorted_[middle] : (sorted_[middle - 1] + sorted_[middle]) / 2.0;
+  }
+  // The two sides' pooled standard deviation.
+  double pooled_deviation(std::size_t cut) const {
+    const double squares = side_squares(0, cut) + side_squares(cut, size());
+    return std::sqrt(std::max(0.0, squares) / (size() - 2));
+  }
+  // The two sides' pooled robust standard deviation.
+  double pooled_robust_deviation(std::size_t cut) const {
+    const double low = median(0, cut), high = median(cut, size());
+    std::vector<double> distances;
+    for (std::size_t i = 0; i < size(); ++i) distances.push_back(std::fabs(sorted_[i] - (i < cut ? low : high)));
+    return MAD_TO_SIGMA * median_of(distances);
+  }
+
+ private:
+  double side_squares(std::size_t from, std::size_t to) const {
+    const double sum = sums_[to] - sums_[from];
+    return squares_[to] - squares_[from] - sum * sum / (to - from);
+  }
+  std::vector<double> sorted_, sums_, squares_;
+};
+
+// How clearly a cut splits the levels, in spreads; 0 when it does not
+// qualify. The quick tests first: the robust spread is only worked out
+// where the gap stands out from the standard one.
+double separation_at(const SortedLevels& levels, std::size_t cut) {
+  const double apart = levels.median(cut, levels.size()) - levels.median(0, cut);
+  double spread = levels.pooled_deviation(cut);
+  if (apart < -std::log(KIND_STEP) || levels.gap_at(cut) < spread || apart < KIND_SEPARATION * spread) return 0;
+  spread = std::max(spread, levels.pooled_robust_deviation(cut));
+  if (levels.gap_at(cut) < spread) return 0;
+  const double separation = spread > 0 ? apart / spread : INFINITY;
+  return separation >= KIND_SEPARATION ? separation : 0;
+}
+
+// The clearest qualifying split of `members` in measurement m; none (an
+// empty lower side) when no place qualifies.
+Split clearest_split(const std::vector<NodeLevel>& nodes, const std::vector<std::size_t>& members, int m,
+                     std::size_t smallest) {
+  std::vector<std::pair<double, std::size_t>> placed;  // log level, index
+  for (std::size_t i : members)
+    if (nodes[i].level[m] > 0) placed.push_back({std::log(nodes[i].level[m]), i});
+  std::sort(placed.begin(), placed.end());
+  std::vector<double> sorted;
+  for (const auto& entry : placed) sorted.push_back(entry.first);
+  const SortedLevels levels(std::move(sorted));
+  Split best;
+  for (std::size_t cut = smallest; cut + smallest <= levels.size(); ++cut) {
+    const double separation = separation_at(levels, cut);
+    if (separation <= best.separation) continue;
+    best.separation = separation;
+    best.measurement = m;
+    best.lower.clear();
+    for (std::size_t k = 0; k < cut; ++k) best.lower.push_back(placed[k].second);
+  }
+  return best;
+}
+
+// Splits `members` as long as a place qualifies; appends the kinds found,
+// fastest first.
+void split_into(const std::vector<NodeLevel>& nodes, const std::vector<std::size_t>& members,
+                const bool judged[MEASUREMENT_COUNT], std::size_t smallest,
+                std::vector<std::vector<std::size_t>>& kinds) {
+  Split best;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    if (!judged[m]) continue;
+    Split split = clearest_split(nodes, members, m, smallest);
+    if (split.separation > best.separation) best = std::move(split);
+  }
+  if (best.lower.empty()) {
+    kinds.push_back(members);
+    return;
+  }
+  const std::unordered_set<std::size_t> lower(best.lower.begin(), best.lower.end());
+  std::vector<std::size_t> low_side, high_side, unplaced;
+  for (std::size_t i : members) {
+    if (!(nodes[i].level[best.measurement] > 0))
+      unplaced.push_back(i);
+    else
+      (lower.count(i) ? low_side : high_side).push_back(i);
+  }
+  // A node with no level where they split (failed there) joins the larger side.
+  std::vector<std::size_t>& larger = low_side.size() > high_side.size() ? low_side : high_side;
+  larger.insert(larger.end(), unplaced.begin(), unplaced.end());
+  split_into(nodes, high_side, judged, smallest, kinds);
+  split_into(nodes, low_side, judged, smallest, kinds);
+}
+
+}  // namespace
+
+Grouping kinds_of(const std::vector<NodeLevel>& nodes, const bool judged[MEASUREMENT_COUNT], GroupSource source) {
+  const std::size_t smallest =
+      std::max<std::size_t>(MIN_KIND_NODES, static_cast<std::size_t>(std::ceil(MIN_KIND_SHARE * nodes.size())));
+  std::vector<std::size_t> everyone(nodes.size());
+  std::iota(everyone.begin(), everyone.end(), 0);
+  std::vector<std::vector<std::size_t>> kinds;
+  split_into(nodes, everyone, judged, smallest, kinds);
+  Grouping grouping;
+  if (kinds.size() < 2) return grouping;
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
+    grouping.groups.push_back({"kind " + std::to_string(k + 1), source});
+    for (std::size_t i : kinds[k]) grouping.group_of[nodes[i].node] = static_cast<int>(k);
+  }
+  return grouping;
+}
+
+Grouping declared_grouping(const std::vector<DeclaredGroup>& declared, const std::vector<std::string>& run_nodes) {
+  Grouping grouping;
+  std::unordered_map<std::string, int> named;
+  for (std::size_t g = 0; g < declared.size(); ++g) {
+    grouping.groups.push_back({declared[g].name, GroupSource::declared});
+    for (const std::string& node : declared[g].nodes) named.emplace(node, static_cast<int>(g));
+  }
+  for (const std::string& node : run_nodes) {
+    const auto found = named.find(node);
+    if (found != named.end()) grouping.group_of[node] = found->second;
+  }
+  return grouping;
+}
