@@ -59,16 +59,16 @@ class SortedLevels {
     const std::size_t count = to - from, middle = from + count / 2;
     return count % 2 ? sorted_[middle] : (sorted_[middle - 1] + sorted_[middle]) / 2.0;
   }
-  // The two sides' pooled standard deviation.
-  double pooled_deviation(std::size_t cut) const {
-    const double squares = side_squares(0, cut) + side_squares(cut, size());
-    return std::sqrt(std::max(0.0, squares) / (size() - 2));
+  // The pooled standard deviation of [from, cut) and [cut, to).
+  double pooled_deviation(std::size_t from, std::size_t cut, std::size_t to) const {
+    const double squares = side_squares(from, cut) + side_squares(cut, to);
+    return std::sqrt(std::max(0.0, squares) / (to - from - 2));
   }
-  // The two sides' pooled robust standard deviation.
-  double pooled_robust_deviation(std::size_t cut) const {
-    const double low = median(0, cut), high = median(cut, size());
+  // The pooled robust standard deviation of [from, cut) and [cut, to).
+  double pooled_robust_deviation(std::size_t from, std::size_t cut, std::size_t to) const {
+    const double low = median(from, cut), high = median(cut, to);
     std::vector<double> distances;
-    for (std::size_t i = 0; i < size(); ++i) distances.push_back(std::fabs(sorted_[i] - (i < cut ? low : high)));
+    for (std::size_t i = from; i < to; ++i) distances.push_back(std::fabs(sorted_[i] - (i < cut ? low : high)));
     return MAD_TO_SIGMA * median_of(distances);
   }
 
@@ -81,13 +81,17 @@ class SortedLevels {
 };
 
 // How clearly a cut splits the levels, in spreads; 0 when it does not
-// qualify. The quick tests first: the robust spread is only worked out
-// where the gap stands out from the standard one.
-double separation_at(const SortedLevels& levels, std::size_t cut) {
-  const double apart = levels.median(cut, levels.size()) - levels.median(0, cut);
-  double spread = levels.pooled_deviation(cut);
+// qualify. Each side is read by its `near` nodes next to the cut, so that a
+// third kind further off does not hide two kinds that meet there. The quick
+// tests first: the robust spread is only worked out where the gap stands
+// out from the standard one.
+double separation_at(const SortedLevels& levels, std::size_t cut, std::size_t smallest) {
+  const std::size_t near = std::min({cut, levels.size() - cut, std::max(smallest, levels.size() / 4)});
+  const std::size_t from = cut - near, to = cut + near;
+  const double apart = levels.median(cut, to) - levels.median(from, cut);
+  double spread = levels.pooled_deviation(from, cut, to);
   if (apart < -std::log(KIND_STEP) || levels.gap_at(cut) < spread || apart < KIND_SEPARATION * spread) return 0;
-  spread = std::max(spread, levels.pooled_robust_deviation(cut));
+  spread = std::max(spread, levels.pooled_robust_deviation(from, cut, to));
   if (levels.gap_at(cut) < spread) return 0;
   const double separation = spread > 0 ? apart / spread : INFINITY;
   return separation >= KIND_SEPARATION ? separation : 0;
@@ -106,7 +110,7 @@ Split clearest_split(const std::vector<NodeLevel>& nodes, const std::vector<std:
   const SortedLevels levels(std::move(sorted));
   Split best;
   for (std::size_t cut = smallest; cut + smallest <= levels.size(); ++cut) {
-    const double separation = separation_at(levels, cut);
+    const double separation = separation_at(levels, cut, smallest);
     if (separation <= best.separation) continue;
     best.separation = separation;
     best.measurement = m;

@@ -67,7 +67,8 @@ bool between_medians(const Verdicts& verdicts, const NodeVerdict& node, int m) {
 // A node of a kind found in the run that lies between kinds: a slow node of
 // one kind or a healthy one of the other, which one run cannot tell.
 bool between_kinds(const Verdicts& verdicts, NodeVerdict& node) {
-  if (node.group < 0 || verdicts.groups[node.group].group.source == GroupSource::declared) return false;
+  std::fill(std::begin(node.between), std::end(node.between), false);
+  if (node.group < 0 || verdicts.groups[node.group].group.source != GroupSource::seen) return false;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m)
     node.between[m] = verdicts.judged[m] && std::isfinite(node.figures[m]) && between_medians(verdicts, node, m);
   return static_cast<int>(measurements_where(node.between).size()) >= SLOW_MEASUREMENTS;

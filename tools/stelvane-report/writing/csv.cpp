@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cmath>
 #include <map>
 
 #include "judging/compare.h"
 #include "judging/verdict.h"
+#include "writing/drain.h"
 #include "writing/outputs.h"
 #include "writing/units.h"
 #include "writing/wording.h"
@@ -24,7 +26,18 @@ struct CsvRow {
   bool low = false, failed = false;
   bool no_answer = false;  // given up by rank 0 in this measurement or before
   const NodeVerdict* judged_node = nullptr;  // node rows: its own normal and cause
+  std::string group;                         // the node's group, or a group row's own name
 };
+
+// Whether a report judged in groups adds the group column (and the group
+// rows): a report of one kind reads as before.
+bool with_groups(const std::vector<JudgedRun>& runs) {
+  return std::any_of(runs.begin(), runs.end(), [](const JudgedRun& run) { return !run.verdicts.groups.empty(); });
+}
+
+std::string group_of(const Verdicts& verdicts, const NodeVerdict* node) {
+  return node == nullptr || node->group < 0 ? "" : verdicts.groups[node->group].group.name;
+}
 
 // A ratio at full precision; - when not compared.
 std::string csv_ratio(double ratio) { return std::isnan(ratio) ? "-" : exact_text(ratio); }
@@ -46,40 +59,50 @@ int lost_from(const ResultFile& file, int rank) {
   return MEASUREMENT_COUNT;
 }
 
-void csv_row(std::ostream& out, const ResultFile& file, const CsvRow& row) {
+void csv_row(std::ostream& out, const ResultFile& file, const CsvRow& row, bool grouped) {
   out << csv_field(file.source) << ',' << file.stamp.time_stamp << ',' << csv_field(file.stamp.time_zone) << ','
       << csv_field(file.stamp.rank0_node) << ',' << file.ranks << ',' << csv_field(row.node) << ',' << row.verdict
       << ',' << row.role << ',' << row.rank << ',' << MEASUREMENTS[row.measurement].key << ','
       << MEASUREMENTS[row.measurement].unit << ',' << exact_text(row.seconds) << ',' << exact_text(row.figure)
       << ',' << csv_ratio(row.ratio) << ',' << (row.low ? "yes" : "no") << ',' << (row.failed ? "yes" : "no")
-      << ',' << (row.no_answer ? "yes" : "no") << ',' << own_fields(row) << "\n";
+      << ',' << (row.no_answer ? "yes" : "no") << ',' << own_fields(row)
+      << (grouped ? "," + csv_field(row.group) : std::string()) << "\n";
 }
 
 }  // namespace
 
 void write_csv(std::ostream& out, const std::vector<JudgedRun>& runs) {
+  const bool grouped = with_groups(runs);
   out << "file,time_stamp,time_zone,rank0_node,ranks,node,verdict,role,rank,measurement,unit,seconds,figure,"
-         "ratio,low,failed,no_answer,own_normal,own_line,own_low,cause\n";
+         "ratio,low,failed,no_answer,own_normal,own_line,own_low,cause"
+      << (grouped ? ",group\n" : "\n");
   for (const JudgedRun& run : runs) {
     const ResultFile& file = *run.file;
     const Verdicts& verdicts = run.verdicts;
+    auto row = [&](CsvRow values) { csv_row(out, file, values, grouped); };
+    // Each group's median figure, and its ratio to the largest group's.
+    for (const GroupReport& group : verdicts.groups)
+      for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+        row({"", group.apart ? "apart" : "", "group", "", m, NO_FIGURE, group.median[m], group.to_largest[m],
+             false, false, false, nullptr, group.group.name});
     // The verdicts first: one row per node and measurement, worst nodes first.
     for (const NodeVerdict& node : verdicts.nodes)
       for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-        csv_row(out, file, {node.node, verdict_name(node.verdict), "node", "", m, NO_FIGURE, NO_FIGURE,
-                            node.ratios[m], node.low[m] || node.own.low[m], node.failed[m],
-                            node.no_answer_in >= 0 && m >= node.no_answer_in, &node});
+        row({node.node, verdict_name(node.verdict), "node", "", m, NO_FIGURE, NO_FIGURE, node.ratios[m],
+             node.low[m] || node.own.low[m], node.failed[m], node.no_answer_in >= 0 && m >= node.no_answer_in, &node,
+             group_of(verdicts, &node)});
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
       const MeasurementFigures& figures = file.measurements[m];
       const bool rank0_failed = !std::isnan(figures.rank0_seconds) && std::isnan(figures.rank0_figure);
       const NodeVerdict* rank0_node = verdicts.of(file.stamp.rank0_node);
-      csv_row(out, file, {file.stamp.rank0_node, rank0_node ? verdict_name(rank0_node->verdict) : "", "rank0", "0", m,
-                          figures.rank0_seconds, figures.rank0_figure, NO_FIGURE, false, rank0_failed});
+      row({file.stamp.rank0_node, rank0_node ? verdict_name(rank0_node->verdict) : "", "rank0", "0", m,
+           figures.rank0_seconds, figures.rank0_figure, NO_FIGURE, false, rank0_failed, false, nullptr,
+           group_of(verdicts, rank0_node)});
       for (const WorkerFigures& worker : figures.workers) {
         const NodeVerdict* node = verdicts.of(worker.node);
-        csv_row(out, file, {worker.node, node ? verdict_name(node->verdict) : "", "worker", std::to_string(worker.rank),
-                            m, worker.seconds, worker.figure, NO_FIGURE, verdicts.slow_in(worker, m),
-                            std::isnan(worker.figure), m >= lost_from(file, worker.rank)});
+        row({worker.node, node ? verdict_name(node->verdict) : "", "worker", std::to_string(worker.rank), m,
+             worker.seconds, worker.figure, NO_FIGURE, verdicts.slow_in(worker, m), std::isnan(worker.figure),
+             m >= lost_from(file, worker.rank), nullptr, group_of(verdicts, node)});
       }
     }
   }

@@ -78,6 +78,18 @@ namespace {
 
 // ---- the verdict ----------------------------------------------------------------
 
+// The groups the nodes were judged in, each against the largest.
+void write_groups(std::ostream& out, const Verdicts& verdicts) {
+  if (verdicts.groups.empty()) return;
+  out << "<p class=\"meta\">Each node judged against the others of its group, "
+      << group_source_name(verdicts.groups.front().group.source) << ":</p>\n<ul class=\"groups\">\n";
+  for (const GroupReport& group : verdicts.groups)
+    out << "<li>" << escaped(group_text(verdicts, group))
+        << (group.apart ? ". <b>Apart</b>, not drained: " + escaped(group_apart_text(group)) : std::string())
+        << "</li>\n";
+  out << "</ul>\n";
+}
+
 void write_summary(std::ostream& out, const Verdicts& verdicts, int history_runs) {
   const VerdictCounts counts(verdicts);
   out << "<p class=\"counts\">" << verdicts.nodes.size() << " nodes: ";
@@ -211,6 +223,7 @@ void write_file(std::ostream& out, const JudgedRun& run) {
   out << "</p>\n";
   if (!file.complete) out << "<p class=\"truncated\">Truncated: " << escaped(file.truncation) << "</p>\n";
   write_summary(out, verdicts, run.history_runs);
+  write_groups(out, verdicts);
   write_rule(out, verdicts);
   out << "<h3>Every node against the others</h3>\n";
   write_heat_map(out, verdicts);

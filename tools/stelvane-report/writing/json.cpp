@@ -110,13 +110,31 @@ json measurement_json(int index, const MeasurementFigures& m, const Verdicts& ve
   return entry;
 }
 
+// The groups a run's nodes were judged in, each against the largest.
+json groups_json(const Verdicts& verdicts) {
+  json groups = json::array();
+  for (const GroupReport& group : verdicts.groups)
+    groups.push_back({{"name", group.group.name}, {"source", group_source_key(group.group.source)},
+                      {"nodes", group.nodes.size()}, {"host_list", host_list(group.nodes)},
+                      {"largest", group.largest}, {"apart", group.apart}, {"too_small", group.too_small},
+                      {"median", per_measurement(group.median)}, {"to_largest", per_measurement(group.to_largest)}});
+  return groups;
+}
+
 json file_json(const JudgedRun& run) {
   const ResultFile& file = *run.file;
   const Verdicts& verdicts = run.verdicts;
   json nodes = json::array(), measurements = json::array();
-  for (const NodeVerdict& node : verdicts.nodes) nodes.push_back(node_json(node));
+  for (const NodeVerdict& node : verdicts.nodes) {
+    nodes.push_back(node_json(node));
+    if (verdicts.groups.empty()) continue;
+    // Only a run judged in groups says so: a run of one kind reads as before.
+    nodes.back()["group"] = node.group < 0 ? json(nullptr) : json(verdicts.groups[node.group].group.name);
+    nodes.back()["between_kinds"] = node.between_kinds;
+    nodes.back()["fleet_ratios"] = per_measurement(node.fleet_ratios);
+  }
   for (int i = 0; i < MEASUREMENT_COUNT; ++i) measurements.push_back(measurement_json(i, file.measurements[i], verdicts));
-  return {{"file", file.source},
+  json document = {{"file", file.source},
           {"time_stamp", stamp_json(file.stamp.time_stamp)},
           {"time_zone", stamp_json(file.stamp.time_zone)},
           {"rank0_node", stamp_json(file.stamp.rank0_node)},
@@ -138,6 +156,8 @@ json file_json(const JudgedRun& run) {
           {"no_answer", no_answer_json(file)},
           {"nodes", nodes},
           {"measurements", measurements}};
+  if (!verdicts.groups.empty()) document["groups"] = groups_json(verdicts);
+  return document;
 }
 
 }  // namespace

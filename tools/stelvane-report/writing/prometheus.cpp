@@ -49,6 +49,29 @@ void write_node(std::ostream& out, const NodeVerdict& node, const char* metric, 
       << exact_text(value) << "\n";
 }
 
+std::string group_label(const Verdicts& verdicts, const NodeVerdict& node) {
+  if (verdicts.groups.empty()) return "";
+  return ",group=\"" + (node.group < 0 ? std::string() : label_value(verdicts.groups[node.group].group.name)) + "\"";
+}
+
+// Per group: its nodes, where it came from and whether it stands apart; its
+// median over the largest group's in each measurement. Nothing for a run of
+// one kind.
+void write_groups(std::ostream& out, const Verdicts& verdicts) {
+  if (verdicts.groups.empty()) return;
+  family(out, "stelvane_group_nodes", "Nodes of the group; source: declared, learned or seen; apart: 1 for a group "
+                                      "found, not declared, that is not the largest (never drained whole).");
+  for (const GroupReport& group : verdicts.groups)
+    out << "stelvane_group_nodes{group=\"" << label_value(group.group.name) << "\",source=\""
+        << group_source_key(group.group.source) << "\",apart=\"" << group.apart << "\"} " << group.nodes.size() << "\n";
+  family(out, "stelvane_group_ratio", "The group's median figure over the largest group's.");
+  for (const GroupReport& group : verdicts.groups)
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+      if (std::isfinite(group.to_largest[m]))
+        out << "stelvane_group_ratio{group=\"" << label_value(group.group.name) << "\",measurement=\""
+            << MEASUREMENTS[m].key << "\"} " << exact_text(group.to_largest[m]) << "\n";
+}
+
 }  // namespace
 
 std::string label_value(const std::string& text) {
@@ -103,10 +126,13 @@ void write_prometheus(std::ostream& out, const JudgedRun& run) {
   for (Verdict verdict : {Verdict::ok, Verdict::suspect, Verdict::slow, Verdict::failed})
     out << "stelvane_nodes{verdict=\"" << verdict_name(verdict) << "\"} " << counts[verdict] << "\n";
 
-  family(out, "stelvane_node_verdict", "1 for the node's verdict: ok, suspect, slow or failed; cause: its probable cause.");
+  write_groups(out, verdicts);
+  family(out, "stelvane_node_verdict",
+         "1 for the node's verdict: ok, suspect, slow or failed; cause: its probable cause; group: the group it was "
+         "judged in, when the run was judged in groups.");
   for (const NodeVerdict& node : verdicts.nodes)
     out << "stelvane_node_verdict{" << node_labels(node) << ",verdict=\"" << verdict_name(node.verdict)
-        << "\",cause=\"" << cause_key(node.cause.cause) << "\"} 1\n";
+        << "\",cause=\"" << cause_key(node.cause.cause) << "\"" << group_label(verdicts, node) << "} 1\n";
   const char* const figure_help[] = {"The node's file-handling rate (median of its ranks).",
                                      "The node's byte-wise rate (median of its ranks).",
                                      "The node's block transfer rate (median of its ranks)."};
