@@ -273,9 +273,29 @@ class VirtualCluster(unittest.TestCase):
         return ["srun", "--nodes=3", "--ntasks-per-node=1", "--chdir=" + SCRATCH,
                 "--mpi=" + SLURM_MPI, binary]
 
+    def check_groups_from_slurm(self):
+        """The node features of the cluster's Slurm configuration (node1 to node3 gen3, node4 gen2 and bigmem), as
+        `scontrol show nodes` prints them, group the nodes of the run: gen3 judged, gen2 too small to judge."""
+        shown = cluster("exec", "head", "scontrol", "show", "nodes")
+        self.assertIn("ActiveFeatures=gen3", shown.stdout)
+        saved = os.path.join(self.collected, "nodes.txt")
+        with open(saved, "w") as f:
+            f.write(shown.stdout)
+        name, lines = self.result_file(self.node_files())
+        path = os.path.join(tempfile.mkdtemp(dir=self.collected), name)
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        done = subprocess.run([REPORT, "--json", "--slurm-nodes", saved, path], capture_output=True, text=True,
+                              timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        groups = json.loads(done.stdout)["groups"]
+        self.assertEqual([(g["name"], g["source"], g["host_list"], g["too_small"]) for g in groups],
+                         [("gen3", "declared", "node[1-3]", False)])
+
     def test_srun_salloc_and_sbatch(self):
         nodes = ["node1", "node2", "node3"]
         self.check_complete_run(self.launch(self.srun()), 3, nodes)
+        self.check_groups_from_slurm()
         self.clean_scratch()
         if MPI == "mpich":  # hydra starts its proxies through Slurm by itself
             salloc = ["salloc", "-N3", "mpiexec.mpich", "-wdir", SCRATCH, TESTSIZE]

@@ -343,6 +343,59 @@ class ReportTool(JobTestCase):
             samples[key] = float(value)
         return samples, path
 
+    def test_groups_declared_seen_and_learned(self):
+        """A fleet of two kinds (70 % at 1, 30 % at 0.6), 64 nodes: no kind drained, the older one named apart;
+        declared groups name a node at 0.7 of its own slow; kept runs teach the kinds."""
+        def made(folder, day, *args):
+            done = subprocess.run([MAKE_RESULT_FILE, folder, "--ranks", "64", "--spread", "0.02", "--kind", "0.7=0.6",
+                                   "--seed", str(day), "--time", "Mon Dec %2d 01:17:13 2026" % day] + list(args),
+                                  capture_output=True, text=True, check=True)
+            return done.stdout.strip()
+
+        first = made(tempfile.mkdtemp(dir=self.work), 1)
+        seen = json.loads(report("--json", first).stdout)
+        self.assertEqual((seen["slow_nodes"], seen["drain_host_list"]), ([], ""))
+        self.assertEqual([(g["name"], g["source"], g["nodes"], g["apart"]) for g in seen["groups"]],
+                         [("kind 1", "seen", 45, False), ("kind 2", "seen", 19, True)])
+        self.assertEqual(seen["groups"][1]["host_list"], "cn[0045-0063]")
+        text = report(first).stdout
+        self.assertIn("  Judged within groups, seen in this run:\n    kind 1: 45 nodes, the largest\n"
+                      "    kind 2: 19 nodes, streams 0.60,", text)
+        self.assertIn("  Group apart, not drained: kind 2 (cn[0045-0063]): if those nodes are a kind of their own, "
+                      "declare it (--groups)", text)
+        self.assertEqual(report("--drain", first).stdout, "")
+        # Declared, with a comment, a node the run lacks and one in no group.
+        groups = os.path.join(self.work, "groups")
+        with open(groups, "w") as f:
+            f.write("# the site's kinds\nnew cn[0000-0044]\nold cn[0045-0062],cn9999  # bought in 2019\n")
+        slowed = made(tempfile.mkdtemp(dir=self.work), 2, "--slow", "cn0007=0.7")
+        declared = report("--json", "--groups", groups, slowed)
+        self.assertEqual(declared.returncode, 0, declared.stderr)
+        document = json.loads(declared.stdout)
+        # cn0063, in no group, is held against every node as without groups: an older node among mostly new.
+        self.assertEqual((sorted(document["slow_nodes"]), document["suspect_nodes"]), (["cn0007", "cn0063"], []))
+        self.assertEqual([(g["name"], g["source"], g["nodes"]) for g in document["groups"]],
+                         [("new", "declared", 45), ("old", "declared", 18)])
+        self.assertEqual({n["node"]: n["group"] for n in document["nodes"]}["cn0063"], None)
+        csv = report("--csv", "--groups", groups, slowed).stdout.splitlines()
+        self.assertTrue(csv[0].endswith(",cause,group"))
+        self.assertEqual(len([row for row in csv if ",group," in row]), 2 * 6)
+        with open(groups, "a") as f:
+            f.write("again cn0003\n")
+        refused = report("--groups", groups, slowed)
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn(groups + ":4: node cn0003 is in group again and already in new (line 2)", refused.stderr)
+        # Twelve kept runs: the kinds are learned, and the older kind's nodes have a normal of their own.
+        history = tempfile.mkdtemp(dir=self.work)
+        for day in range(3, 15):
+            made(history, day)
+        latest = made(tempfile.mkdtemp(dir=self.work), 20, "--slow", "cn0050=0.5")
+        learned = json.loads(report("--json", "--history", history, latest).stdout)
+        self.assertEqual([(g["name"], g["source"]) for g in learned["groups"]],
+                         [("kind 1", "learned"), ("kind 2", "learned")])
+        self.assertEqual(learned["slow_nodes"], ["cn0050"])
+        self.assertTrue(all(n["own_normal"] is not None for n in learned["nodes"]))
+
     def test_prometheus_metrics(self):
         # A real run, its node names hostile; then a hostile name no host could have, and 4,096 ranks.
         _, real = self.result_file(4)

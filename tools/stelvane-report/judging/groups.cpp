@@ -31,7 +31,8 @@ int Grouping::of(const std::string& node) const {
 }
 
 bool Grouping::trivial(std::size_t nodes) const {
-  return groups.empty() || (groups.size() == 1 && group_of.size() == nodes);
+  return groups.empty() ||
+         (groups.size() == 1 && group_of.size() == nodes && groups.front().source != GroupSource::declared);
 }
 
 namespace {
@@ -169,15 +170,24 @@ Grouping kinds_of(const std::vector<NodeLevel>& nodes, const bool judged[MEASURE
 }
 
 Grouping declared_grouping(const std::vector<DeclaredGroup>& declared, const std::vector<std::string>& run_nodes) {
-  Grouping grouping;
-  std::unordered_map<std::string, int> named;
-  for (std::size_t g = 0; g < declared.size(); ++g) {
-    grouping.groups.push_back({declared[g].name, GroupSource::declared});
-    for (const std::string& node : declared[g].nodes) named.emplace(node, static_cast<int>(g));
-  }
+  std::unordered_map<std::string, std::size_t> named;  // node: its declared group
+  for (std::size_t g = 0; g < declared.size(); ++g)
+    for (const std::string& node : declared[g].nodes) named.emplace(node, g);
+  // The groups that hold a node of the run, in the order declared.
+  std::vector<int> index(declared.size(), -1);
   for (const std::string& node : run_nodes) {
     const auto found = named.find(node);
-    if (found != named.end()) grouping.group_of[node] = found->second;
+    if (found != named.end()) index[found->second] = 0;
+  }
+  Grouping grouping;
+  for (std::size_t g = 0; g < declared.size(); ++g)
+    if (index[g] == 0) {
+      index[g] = static_cast<int>(grouping.groups.size());
+      grouping.groups.push_back({declared[g].name, GroupSource::declared});
+    }
+  for (const std::string& node : run_nodes) {
+    const auto found = named.find(node);
+    if (found != named.end()) grouping.group_of[node] = index[found->second];
   }
   return grouping;
 }

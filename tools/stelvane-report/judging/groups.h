@@ -72,8 +72,8 @@ struct Grouping {
   std::vector<NodeGroup> groups;
   std::unordered_map<std::string, int> group_of;  // node name: index into groups
   int of(const std::string& node) const;          // -1: in no group
-  // Whether it changes nothing: no group, or one group that holds every
-  // node of a run of `nodes` nodes.
+  // Whether it changes nothing and says nothing: no group, or one found
+  // group that holds every node of a run of `nodes` nodes.
   bool trivial(std::size_t nodes) const;
 };
 
@@ -91,7 +91,8 @@ struct NodeLevel {
 Grouping kinds_of(const std::vector<NodeLevel>& nodes, const bool judged[MEASUREMENT_COUNT], GroupSource source);
 
 // The declared groups as they apply to a run of these nodes: each node a
-// group names in that group, the others in none.
+// group names in that group, the others in none; a group that holds no node
+// of the run is left out.
 Grouping declared_grouping(const std::vector<DeclaredGroup>& declared, const std::vector<std::string>& run_nodes);
 
 // What a run's verdict says of a group it used.

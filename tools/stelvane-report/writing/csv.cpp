@@ -65,8 +65,9 @@ void csv_row(std::ostream& out, const ResultFile& file, const CsvRow& row, bool 
       << ',' << row.role << ',' << row.rank << ',' << MEASUREMENTS[row.measurement].key << ','
       << MEASUREMENTS[row.measurement].unit << ',' << exact_text(row.seconds) << ',' << exact_text(row.figure)
       << ',' << csv_ratio(row.ratio) << ',' << (row.low ? "yes" : "no") << ',' << (row.failed ? "yes" : "no")
-      << ',' << (row.no_answer ? "yes" : "no") << ',' << own_fields(row)
-      << (grouped ? "," + csv_field(row.group) : std::string()) << "\n";
+      << ',' << (row.no_answer ? "yes" : "no") << ',' << own_fields(row);
+  if (grouped) out << ',' << csv_field(row.group);
+  out << "\n";
 }
 
 }  // namespace
