@@ -37,6 +37,9 @@ bool Grouping::trivial(std::size_t nodes) const {
 
 namespace {
 
+// The fewest nodes next to a place that each side is read by.
+constexpr std::size_t NEAR_NODES = 8;
+
 // A place that splits a set of nodes in one measurement: the nodes below it
 // and how clearly it splits them.
 struct Split {
@@ -60,10 +63,12 @@ class SortedLevels {
     const std::size_t count = to - from, middle = from + count / 2;
     return count % 2 ? sorted_[middle] : (sorted_[middle - 1] + sorted_[middle]) / 2.0;
   }
-  // The pooled standard deviation of [from, cut) and [cut, to).
-  double pooled_deviation(std::size_t from, std::size_t cut, std::size_t to) const {
-    const double squares = side_squares(from, cut) + side_squares(cut, to);
-    return std::sqrt(std::max(0.0, squares) / (to - from - 2));
+  // The pooled standard deviation of [from, cut) and [cut, to); `trimmed`,
+  // each side of TRIM_FROM nodes or more without its node furthest from its
+  // median.
+  double pooled_deviation(std::size_t from, std::size_t cut, std::size_t to, bool trimmed) const {
+    const Side low = side(from, cut, trimmed), high = side(cut, to, trimmed);
+    return std::sqrt(std::max(0.0, low.squares + high.squares) / (low.count + high.count - 2));
   }
   // The pooled robust standard deviation of [from, cut) and [cut, to).
   double pooled_robust_deviation(std::size_t from, std::size_t cut, std::size_t to) const {
@@ -74,26 +79,44 @@ class SortedLevels {
   }
 
  private:
-  double side_squares(std::size_t from, std::size_t to) const {
-    const double sum = sums_[to] - sums_[from];
-    return squares_[to] - squares_[from] - sum * sum / (to - from);
+  static constexpr std::size_t TRIM_FROM = 8;
+  struct Side {
+    double squares;  // of the distances from its mean
+    double count;
+  };
+  Side side(std::size_t from, std::size_t to, bool trimmed) const {
+    double sum = sums_[to] - sums_[from], squares = squares_[to] - squares_[from], count = to - from;
+    if (trimmed && to - from >= TRIM_FROM) {
+      // Sorted: the node furthest from the median is at one end.
+      const double centre = median(from, to);
+      const double furthest = centre - sorted_[from] > sorted_[to - 1] - centre ? sorted_[from] : sorted_[to - 1];
+      sum -= furthest;
+      squares -= furthest * furthest;
+      count -= 1;
+    }
+    return {squares - sum * sum / count, count};
   }
   std::vector<double> sorted_, sums_, squares_;
 };
 
 // How clearly a cut splits the levels, in spreads; 0 when it does not
 // qualify. Each side is read by its `near` nodes next to the cut, so that a
-// third kind further off does not hide two kinds that meet there. The quick
-// tests first: the robust spread is only worked out where the gap stands
-// out from the standard one.
+// third kind further off does not hide two kinds that meet there. The gap
+// must stand out from the sides' whole spread; their medians, from their
+// spread without the node furthest out of each, so that one slow node does
+// not hide its kind. The quick tests first: the robust spread is only worked
+// out where the gap stands out from the standard one.
 double separation_at(const SortedLevels& levels, std::size_t cut, std::size_t smallest) {
-  const std::size_t near = std::min({cut, levels.size() - cut, std::max(smallest, levels.size() / 4)});
+  const std::size_t near =
+      std::min({cut, levels.size() - cut, std::max({smallest, levels.size() / 4, NEAR_NODES})});
   const std::size_t from = cut - near, to = cut + near;
   const double apart = levels.median(cut, to) - levels.median(from, cut);
-  double spread = levels.pooled_deviation(from, cut, to);
-  if (apart < -std::log(KIND_STEP) || levels.gap_at(cut) < spread || apart < KIND_SEPARATION * spread) return 0;
-  spread = std::max(spread, levels.pooled_robust_deviation(from, cut, to));
-  if (levels.gap_at(cut) < spread) return 0;
+  const double whole = levels.pooled_deviation(from, cut, to, false);
+  double spread = levels.pooled_deviation(from, cut, to, true);
+  if (apart < -std::log(KIND_STEP) || levels.gap_at(cut) < whole || apart < KIND_SEPARATION * spread) return 0;
+  const double robust = levels.pooled_robust_deviation(from, cut, to);
+  if (levels.gap_at(cut) < robust) return 0;
+  spread = std::max(spread, robust);
   const double separation = spread > 0 ? apart / spread : INFINITY;
   return separation >= KIND_SEPARATION ? separation : 0;
 }

@@ -20,22 +20,24 @@
 //   - each side holds at least MIN_KIND_NODES nodes and MIN_KIND_SHARE of
 //     them, so that a few slow nodes are never a kind of their own;
 //   - read by the nodes nearest the place on each side (as many as the
-//     smaller side holds, at most a quarter of all and at least the
+//     smaller side holds, at most a quarter of all but at least 8 and the
 //     smallest kind), the sides' medians lie KIND_SEPARATION spreads apart,
 //     a spread being the larger of their pooled robust standard deviation
 //     and their pooled standard deviation (a few nodes give a robust one
-//     that chance can make tiny), and the gap between the neighbours is at
-//     least one spread: the sides are two modes, not the two halves of one;
+//     that chance can make tiny; from 8 nodes a side, without its node
+//     furthest out, so that one slow node does not hide its kind), and the
+//     gap between the neighbours is at least their whole spread, that node
+//     in: the sides are two modes, not the two halves of one;
 //   - the lower side's median is at most KIND_STEP of the upper's: kinds
 //     closer than that never cross the peer line's ceiling, and need no
 //     group.
 // The clearest such place over all measurements splits the nodes, and each
 // side is split again the same way until no place qualifies. Nodes whose
 // figures scatter normally or with heavy tails by 5 % are never split, from
-// 8 nodes to 1,024, in 300 trials each; evenly within 20 %, in 1 % of the
-// trials from 12 to 32 nodes and never from 64 on. Two kinds at 0.75 of
-// each other whose figures scatter by 2 to 3 % are split in every trial, as
-// are three at 1, 0.8 and 0.6 (docs/verdict.md).
+// 8 nodes to 256, in 300 trials each; evenly within 20 %, in 1 of 300 trials
+// at 12 and at 16 nodes and never from 32 on. Two kinds at 0.75 of each
+// other whose figures scatter by 2 %, one slow node among them, are split
+// in every trial, as are three at 1, 0.8 and 0.6 (docs/verdict.md).
 //
 // A group found, not declared, that is not the largest stands apart: its
 // nodes are judged among themselves and it is named, never drained whole.
@@ -50,7 +52,7 @@
 
 inline constexpr int MIN_KIND_NODES = 4;
 inline constexpr double MIN_KIND_SHARE = 0.05;
-inline constexpr double KIND_SEPARATION = 8.0;
+inline constexpr double KIND_SEPARATION = 10.0;
 inline constexpr double KIND_STEP = 0.85;
 // A node of a kind seen in one run lies between kinds when, in at least
 // SLOW_MEASUREMENTS judged measurements, its figure lies between its kind's
