@@ -4,18 +4,22 @@
 #   PREFIX/bin/stelvane-mpi, PREFIX/bin/stelvane-report
 #   PREFIX/share/man/man1/stelvane-mpi.1.gz, stelvane-report.1.gz
 #   PREFIX/share/modulefiles/stelvane-mpi/VERSION   (Lmod, Environment Modules)
-#   PREFIX/share/doc/stelvane-mpi/copyright, changelog.Debian.gz
+#   PREFIX/share/doc/stelvane-mpi/copyright (LICENSE's terms), changelog.Debian.gz
 
-set(STELVANE_PACKAGE stelvane-mpi)
+# The MPI family's names, decided once: the two builds' packages stand
+# beside each other, never over each other.
 if(STELVANE_MPI_FAMILY STREQUAL "mpich")
   set(MPI_DESCRIPTION "MPICH")
   set(MPI_LAUNCHER_PACKAGE mpich)
   set(MPI_RPM_PACKAGE mpich)
-  set(STELVANE_PACKAGE stelvane-mpi-mpich)  # beside the Open MPI build, never over it
+  set(STELVANE_PACKAGE stelvane-mpi-mpich)
+  set(OTHER_FAMILY_PACKAGE stelvane-mpi)
 else()
   set(MPI_DESCRIPTION "Open MPI")
   set(MPI_LAUNCHER_PACKAGE openmpi-bin)
   set(MPI_RPM_PACKAGE openmpi)
+  set(STELVANE_PACKAGE stelvane-mpi)
+  set(OTHER_FAMILY_PACKAGE stelvane-mpi-mpich)
 endif()
 
 # Man pages and the changelog go in compressed, as Debian's policy asks;
@@ -65,15 +69,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # runtime) from dpkg-shlibdeps; the launcher of that MPI by name.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ${MPI_LAUNCHER_PACKAGE})
-set(CPACK_DEBIAN_PACKAGE_CONFLICTS stelvane-mpi-mpich)
-if(STELVANE_PACKAGE STREQUAL "stelvane-mpi-mpich")
-  set(CPACK_DEBIAN_PACKAGE_CONFLICTS stelvane-mpi)
-endif()
+set(CPACK_DEBIAN_PACKAGE_CONFLICTS ${OTHER_FAMILY_PACKAGE})
 # The RPM, for RHEL-family systems: their MPI packages are named openmpi and
 # mpich; the libraries it links rpmbuild finds by itself.
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_RELEASE 1)
-set(CPACK_RPM_PACKAGE_LICENSE "unspecified")  # the project has chosen none yet
+set(CPACK_RPM_PACKAGE_LICENSE "BSD-3-Clause")  # LICENSE
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_SUMMARY "Storage benchmark for the node-local file systems of a cluster")
 set(CPACK_RPM_PACKAGE_VENDOR "stelvane-mpi developers")
@@ -87,12 +88,37 @@ set(CPACK_RPM_SPEC_MORE_DEFINE
 set(CPACK_RPM_PACKAGE_URL "https://vantrel.example/stelvane-mpi")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_REQUIRES ${MPI_RPM_PACKAGE})
-if(STELVANE_PACKAGE STREQUAL "stelvane-mpi-mpich")
-  set(CPACK_RPM_PACKAGE_CONFLICTS stelvane-mpi)
-else()
-  set(CPACK_RPM_PACKAGE_CONFLICTS stelvane-mpi-mpich)
-endif()
-set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_SOURCE_DIR}/packaging/rpm-changelog)
+set(CPACK_RPM_PACKAGE_CONFLICTS ${OTHER_FAMILY_PACKAGE})
+
+# The RPM's changelog, made from the Debian one, which is kept by hand:
+#   stelvane-mpi (1.0.0-1) unstable; urgency=medium
+#     * Change, on one line
+#       or more.
+#    -- Name <address>  Mon, 07 Dec 2026 12:00:00 +0000
+# becomes
+#   * Mon Dec 07 2026 Name <address> - 1.0.0-1
+#   - Change, on one line
+#     or more.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog DEBIAN_CHANGELOG)
+set(RPM_CHANGELOG "")
+set(RPM_ENTRY "")
+foreach(line IN LISTS DEBIAN_CHANGELOG)
+  if(line MATCHES "^[a-z0-9.+-]+ \\(([^)]+)\\)")
+    set(RPM_VERSION ${CMAKE_MATCH_1})
+    set(RPM_ENTRY "")
+  elseif(line MATCHES "^  \\* (.*)$")
+    string(APPEND RPM_ENTRY "- ${CMAKE_MATCH_1}\n")
+  elseif(line MATCHES "^    (.*)$")
+    string(APPEND RPM_ENTRY "  ${CMAKE_MATCH_1}\n")
+  elseif(line MATCHES "^ -- (.*)  ([A-Z][a-z][a-z]), ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9]+) ")
+    string(APPEND RPM_CHANGELOG
+           "* ${CMAKE_MATCH_2} ${CMAKE_MATCH_4} ${CMAKE_MATCH_3} ${CMAKE_MATCH_5} ${CMAKE_MATCH_1} - ${RPM_VERSION}\n"
+           "${RPM_ENTRY}\n")
+  endif()
+endforeach()
+string(STRIP "${RPM_CHANGELOG}" RPM_CHANGELOG)
+file(WRITE ${PACKAGING_OUT}/rpm-changelog "${RPM_CHANGELOG}\n")
+set(CPACK_RPM_CHANGELOG_FILE ${PACKAGING_OUT}/rpm-changelog)
 # Folders other packages own.
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1 /usr/share/modulefiles
      /usr/share/doc)

@@ -20,8 +20,8 @@ LMOD_INIT = "/usr/share/lmod/lmod/init/bash"
 RPMLINT_CONFIG = os.path.join(HERE, "..", "..", "packaging", "rpmlint.toml")
 # rpmlint's warnings left, each for a reason: rpmlint 2.4 records a man
 # page's section, not its name, so it finds no page for any program (the
-# pages are listed below); and the project has chosen no licence yet.
-RPMLINT_WARNINGS_LEFT = {"no-manual-page-for-binary", "invalid-license"}
+# pages are listed below).
+RPMLINT_WARNINGS_LEFT = {"no-manual-page-for-binary"}
 
 
 def run(command, **options):
@@ -62,6 +62,11 @@ class Package(JobTestCase):
                              RPMLINT_WARNINGS_LEFT, checked.stdout)
         name = os.path.basename(self.deb).split("_")[0]
         self.assertRegex(os.path.basename(self.rpm), r"^%s-1\.0\.0-1\.x86_64\.rpm$" % name)
+        # Both packages under the project's licence; the RPM's changelog is the Debian one's.
+        self.assertRegex(run(["rpm", "-qp", "--queryformat", "%{LICENSE}", self.rpm]).stdout, r"^BSD-3-Clause$")
+        with open(os.path.join(self.root, "usr", "share", "doc", "stelvane-mpi", "copyright")) as f:
+            self.assertIn("License: BSD-3-Clause\n Redistribution and use", f.read())
+        self.assertIn("- Released under the BSD 3-Clause licence.", run(["rpm", "-qp", "--changelog", self.rpm]).stdout)
         listed = run(["rpm", "-qpl", self.rpm]).stdout.split()
         self.assertEqual(sorted(listed), sorted([
             "/usr/bin/stelvane-mpi", "/usr/bin/stelvane-report", "/usr/share/doc/stelvane-mpi",
