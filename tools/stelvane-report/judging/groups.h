@@ -32,12 +32,9 @@
 //     closer than that never cross the peer line's ceiling, and need no
 //     group.
 // The clearest such place over all measurements splits the nodes, and each
-// side is split again the same way until no place qualifies. Nodes whose
-// figures scatter normally or with heavy tails by 5 % are never split, from
-// 8 nodes to 256, in 300 trials each; evenly within 20 %, in 1 of 300 trials
-// at 12 and at 16 nodes and never from 32 on. Two kinds at 0.75 of each
-// other whose figures scatter by 2 %, one slow node among them, are split
-// in every trial, as are three at 1, 0.8 and 0.6 (docs/verdict.md).
+// side is split again the same way until no place qualifies. Fleets of one
+// kind are never split, and fleets of two or three kinds always, in the
+// trials of docs/verdict.md (bench/slow-node --first-run-kinds).
 //
 // A group found, not declared, that is not the largest stands apart: its
 // nodes are judged among themselves and it is named, never drained whole.
