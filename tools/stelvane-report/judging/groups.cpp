@@ -7,23 +7,20 @@
 
 #include "judging/robust.h"
 
-const char* group_source_name(GroupSource source) {
-  switch (source) {
-    case GroupSource::declared: return "declared";
-    case GroupSource::learned: return "learned from the kept runs";
-    case GroupSource::seen: return "seen in this run";
-  }
-  return "";
-}
+namespace {
 
-const char* group_source_key(GroupSource source) {
-  switch (source) {
-    case GroupSource::declared: return "declared";
-    case GroupSource::learned: return "learned";
-    case GroupSource::seen: return "seen";
-  }
-  return "";
-}
+// Each source's key and its words, in the order of GroupSource.
+struct SourceWords {
+  const char* key;
+  const char* name;
+};
+constexpr SourceWords SOURCE_WORDS[] = {
+    {"declared", "declared"}, {"learned", "learned from the kept runs"}, {"seen", "seen in this run"}};
+
+}  // namespace
+
+const char* group_source_name(GroupSource source) { return SOURCE_WORDS[static_cast<int>(source)].name; }
+const char* group_source_key(GroupSource source) { return SOURCE_WORDS[static_cast<int>(source)].key; }
 
 int Grouping::of(const std::string& node) const {
   const auto found = group_of.find(node);

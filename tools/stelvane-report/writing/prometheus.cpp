@@ -30,14 +30,20 @@ void family(std::ostream& out, const char* name, const char* help) {
   out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n";
 }
 
-// Length of the UTF-8 sequence at text[at], 0 when it is not one.
+// Length of the UTF-8 sequence at text[at], 0 when it is not one. Overlong
+// forms, surrogates and code points past U+10FFFF are not UTF-8 either: a
+// collector refuses a file that holds them.
 std::size_t utf8_length(const std::string& text, std::size_t at) {
   const unsigned char lead = text[at];
   const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
   if (length == 0 || at + length > text.size()) return 0;
   for (std::size_t i = 1; i < length; ++i)
     if ((static_cast<unsigned char>(text[at + i]) >> 6) != 0x2) return 0;
-  return length;
+  const unsigned char second = length > 1 ? text[at + 1] : 0;
+  const bool overlong = (length == 2 && lead < 0xC2) || (lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90);
+  const bool surrogate = lead == 0xED && second >= 0xA0;
+  const bool too_high = lead > 0xF4 || (lead == 0xF4 && second >= 0x90);
+  return overlong || surrogate || too_high ? 0 : length;
 }
 
 std::string node_labels(const NodeVerdict& node) { return "node=\"" + label_value(node.node) + "\""; }
