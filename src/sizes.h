@@ -64,3 +64,9 @@ inline constexpr int RESULT_PATH_BYTES = 2048;
 #endif
 inline constexpr double ANSWER_FACTOR = STELVANE_ANSWER_FACTOR;
 inline constexpr double ANSWER_MARGIN_SECONDS = STELVANE_ANSWER_MARGIN_SECONDS;
+
+// How long rank 0, ending with a failed measurement, lets the workers leave
+// first: their work is done, and they must be gone with status 0 before its
+// non-zero status reaches the launcher, which then ends every rank still
+// running (mpirun, hydra). A worker leaves within milliseconds of the end.
+inline constexpr double END_GRACE_SECONDS = 2.0;

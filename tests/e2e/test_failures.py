@@ -7,12 +7,13 @@ still goes to its end."""
 import math
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import time
 import unittest
 
-from harness import (JobTestCase, TEST_SIZES, check_figures, check_report_lines, expected_report, match_lines,
+from harness import (JobTestCase, TESTSIZE, TEST_SIZES, check_figures, check_report_lines, expected_report, match_lines,
                      measurements, rates, report_of, result_path)
 
 READ_ONLY = 'd=$(pwd) && mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" && cd "$d"'
@@ -51,8 +52,23 @@ class Failures(JobTestCase):
         ])
 
     def test_unwritable_directory_on_rank_zero(self):
-        job = self.run_job(2, setup={0: READ_ONLY})
+        # Each rank's own status, as it leaves: the worker, whose work is done, must be gone with status 0 before
+        # rank 0's non-zero status ends the job.
+        statuses = tempfile.mkdtemp(prefix="stelvane-statuses-")
+        self.addCleanup(shutil.rmtree, statuses, True)
+        recorder = os.path.join(statuses, "record-status")
+        with open(recorder, "w") as f:
+            f.write('#!/bin/sh\n"%s" "$@"\nstatus=$?\necho $status > "%s/rank.${OMPI_COMM_WORLD_RANK:-$PMI_RANK}"\n'
+                    'exit $status\n' % (TESTSIZE, statuses))
+        os.chmod(recorder, 0o755)
+        job = self.run_job(2, binary=recorder, setup={0: READ_ONLY})
         self.assertEqual(job.rc, 1)
+        recorded = {}
+        for name in os.listdir(statuses):
+            if name.startswith("rank."):
+                with open(os.path.join(statuses, name)) as f:
+                    recorded[name] = f.read().strip()
+        self.assertEqual(recorded, {"rank.0": "1", "rank.1": "0"})
         self.assert_rank_failed_everything(
             job, 0, "node0", ["data64-sparc-low.tmp", "data64-sparc-high.tmp", "data64-sparc-single.tmp"],
             "data64-sparc-single", "Read-only file system")
