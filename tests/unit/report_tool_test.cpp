@@ -12,6 +12,7 @@
 #include "workloads/report_outline.h"
 #include "reading/result_reader.h"
 #include "writing/units.h"
+#include "judging/peers.h"
 #include "judging/verdict.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "judging/verdict.h"
+#include "judging/node_verdict.h"
 
 const char* cause_key(Cause cause) {
   switch (cause) {

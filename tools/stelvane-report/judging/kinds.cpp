@@ -3,8 +3,9 @@
 #include <cmath>
 #include <utility>
 
+#include "judging/kinds.h"
+
 #include "judging/peers.h"
-#include "judging/verdict.h"
 
 namespace {
 
@@ -75,6 +76,13 @@ bool between_kinds(const Verdicts& verdicts, NodeVerdict& node) {
 }
 
 }  // namespace
+
+Verdict peer_verdict(const NodeVerdict& node) {
+  const std::size_t lows = node.low_in().size();
+  if (!node.failed_in().empty()) return Verdict::failed;
+  if (lows >= SLOW_MEASUREMENTS) return Verdict::slow;
+  return lows == 1 ? Verdict::suspect : Verdict::ok;
+}
 
 Grouping grouping_of(const Verdicts& verdicts, const std::vector<DeclaredGroup>* declared) {
   if (declared != nullptr) {

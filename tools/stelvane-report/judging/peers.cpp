@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "judging/verdict.h"
+#include "judging/node_verdict.h"
 
 namespace {
 
@@ -29,6 +29,12 @@ PeerFigures* find(std::map<Key, PeerFigures>& figures, const Key& key) {
 }
 
 }  // namespace
+
+double low_line(double others_median_distance) {
+  if (std::isnan(others_median_distance)) return NO_FIGURE;
+  const double line = 1.0 - LOW_SPREADS * MAD_TO_SIGMA * others_median_distance;
+  return std::clamp(line, LOW_RATIO_FLOOR, LOW_RATIO_CEILING);
+}
 
 PeerFigures::PeerFigures(std::vector<double> figures) : sorted_(sorted(std::move(figures))) {}
 

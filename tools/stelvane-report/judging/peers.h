@@ -31,6 +31,11 @@ class PeerFigures {
   std::map<double, std::vector<double>> distances_;  // by the centre they are taken from
 };
 
+// The line below which a ratio is low, from the median distance of the other
+// nodes' figures from their median, as a share of it (NaN: no line, nothing
+// compared).
+double low_line(double others_median_distance);
+
 // A node's figure in one measurement, with its group (-1: none) and its
 // number of workers.
 struct PeerEntry {
