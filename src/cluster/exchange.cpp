@@ -95,9 +95,14 @@ bool wait_for_all_ranks_or_word() {
   MPI_Request waits[2];
   MPI_Ibarrier(MPI_COMM_WORLD, &waits[0]);
   MPI_Irecv(nullptr, 0, MPI_BYTE, 0, RUN_OVER_TAG, MPI_COMM_WORLD, &waits[1]);
-  QuietPoll poll;
   int which = MPI_UNDEFINED;
-  for (int done = 0; MPI_Testany(2, waits, &which, &done, MPI_STATUS_IGNORE), !done;) poll.pause();
+  wait_quietly_for(
+      [&] {
+        int done = 0;
+        MPI_Testany(2, waits, &which, &done, MPI_STATUS_IGNORE);
+        return done ? Waited::done : Waited::nothing;
+      },
+      never_give_up);
   if (which == 1) return false;
   MPI_Cancel(&waits[1]);
   MPI_Wait(&waits[1], MPI_STATUS_IGNORE);
@@ -155,21 +160,24 @@ bool wait_for_all(double seconds, std::vector<int>& not_at_the_end) {
   WorkersAtTheEnd workers;
   MPI_Request barrier;
   MPI_Ibarrier(MPI_COMM_WORLD, &barrier);
-  QuietPoll poll;
   // Every worker says it is at the end before it enters the barrier, so once
   // the barrier is done every word is on its way: all are taken, and none is
   // left unmatched at MPI_Finalize.
-  for (int done = 0; !(done && workers.all()); MPI_Test(&barrier, &done, MPI_STATUS_IGNORE)) {
-    if (workers.take()) {
-      poll.reset();
-    } else if (MPI_Wtime() > until) {
-      not_at_the_end = workers.missing();
-      return false;
-    } else {
-      poll.pause();
-    }
-  }
-  return true;
+  bool barrier_done = false;
+  const bool all_came = wait_quietly_for(
+      [&] {
+        if (barrier_done && workers.all()) return Waited::done;
+        const bool word = workers.take();
+        if (!barrier_done) {
+          int done = 0;
+          MPI_Test(&barrier, &done, MPI_STATUS_IGNORE);
+          barrier_done = done;
+        }
+        return word ? Waited::progress : barrier_done && workers.all() ? Waited::done : Waited::nothing;
+      },
+      [&] { return MPI_Wtime() > until; });
+  if (!all_came) not_at_the_end = workers.missing();
+  return all_came;
 }
 
 void tell_run_is_over(const std::vector<int>& workers) {

@@ -27,14 +27,49 @@ class QuietPoll {
   long pause_ms_ = MIN_PAUSE_MS;
 };
 
+// What one step of a wait found: the end it waits for, something that
+// moves it on (an answer), or nothing yet.
+enum class Waited { done, progress, nothing };
+
+// The one wait: repeats `step` until it finds the end, sleeping after each
+// step that found nothing (after progress the sleeps start short again),
+// unless `give_up` says the wait is over, which it is asked only then: an
+// answer that has arrived is always taken first. Whether the end was found.
+template <typename Step, typename GiveUp>
+bool wait_quietly_for(Step step, GiveUp give_up) {
+  QuietPoll poll;
+  for (;;) {
+    switch (step()) {
+      case Waited::done: return true;
+      case Waited::progress: poll.reset(); break;
+      case Waited::nothing:
+        if (give_up()) return false;
+        poll.pause();
+    }
+  }
+}
+
+// A wait that only ends when its end is found.
+inline bool never_give_up() { return false; }
+
 // Returns once `request` has completed.
 inline void wait_quietly(MPI_Request& request) {
-  QuietPoll poll;
-  for (int done = 0; MPI_Test(&request, &done, MPI_STATUS_IGNORE), !done;) poll.pause();
+  wait_quietly_for(
+      [&] {
+        int done = 0;
+        MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+        return done ? Waited::done : Waited::nothing;
+      },
+      never_give_up);
 }
 
 // Returns once every one of `count` requests has completed.
 inline void wait_all_quietly(int count, MPI_Request* requests) {
-  QuietPoll poll;
-  for (int done = 0; MPI_Testall(count, requests, &done, MPI_STATUSES_IGNORE), !done;) poll.pause();
+  wait_quietly_for(
+      [&] {
+        int done = 0;
+        MPI_Testall(count, requests, &done, MPI_STATUSES_IGNORE);
+        return done ? Waited::done : Waited::nothing;
+      },
+      never_give_up);
 }

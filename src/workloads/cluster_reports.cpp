@@ -85,16 +85,21 @@ void print_worker(const Measurement& m, int worker) {
 // per-thread average after the last.
 void collect_from_workers(const Measurement& m) {
   answers.rank0_done(m.id, *m.single.end);
-  QuietPoll poll;
-  for (int next = 1; next < nproc;) {
-    if (take_arrived_reports()) poll.reset();
-    for (; next < nproc && answers.settled(next, m.id); ++next) print_worker(m, next);
-    if (next == nproc) break;
-    if (stop_requested() || MPI_Wtime() > answers.deadline(m.id))
-      give_up_unanswered(m.id, next);
-    else
-      poll.pause();
-  }
+  int next = 1;
+  wait_quietly_for(
+      [&] {
+        const bool arrived = take_arrived_reports();
+        for (; next < nproc && answers.settled(next, m.id); ++next) print_worker(m, next);
+        if (next == nproc) return Waited::done;
+        // A deadline here does not end the wait: it settles the workers that
+        // have not answered, whose lines follow at the next step.
+        if (stop_requested() || MPI_Wtime() > answers.deadline(m.id)) {
+          give_up_unanswered(m.id, next);
+          return Waited::progress;
+        }
+        return arrived ? Waited::progress : Waited::nothing;
+      },
+      never_give_up);
   *m.average = per_thread_average(*m.total, nproc);
 }
 
@@ -107,12 +112,12 @@ ClusterFigures cluster_figures(const Measurement& m) {
 void take_greetings() {
   answers.begin(nproc);
   const double until = MPI_Wtime() + ANSWER_MARGIN_SECONDS;
-  QuietPoll poll;
-  while (answers.greetings() < nproc - 1 && !stop_requested() && MPI_Wtime() < until)
-    if (take_arrived_reports())
-      poll.reset();
-    else
-      poll.pause();
+  wait_quietly_for(
+      [] {
+        if (answers.greetings() == nproc - 1) return Waited::done;
+        return take_arrived_reports() ? Waited::progress : Waited::nothing;
+      },
+      [&] { return stop_requested() || MPI_Wtime() >= until; });
   answers.start_clock(MPI_Wtime());
 }
 
