@@ -76,7 +76,8 @@ void run_rank_zero() {
 
 void run_worker() {
   ignore_warning_signal();
-  send_greeting();
+  iprocs[iproc] = iproc;
+  send_greeting(iprocs[iproc]);
   for (Workload workload : WORKLOAD_ORDER) phases_of(workload).worker_share();
 }
 

@@ -27,12 +27,16 @@ char send_buffers[SENDS][MESSAGE_BYTES];
 MPI_Request send_requests[SENDS] = {};
 int sends_started = 0;
 
-void send_report(int measurement, double seconds, double figure) {
+// Every report travels with one tag, and MPI keeps one sender's messages in
+// order: the reports of a worker arrive as it sent them.
+constexpr int REPORT_TAG = 0;
+
+void send_report(int measurement, int rank_label, double seconds, double figure) {
   char* message = send_buffers[sends_started];
-  const Header header = {measurement, iprocs[iproc], seconds, figure};
+  const Header header = {measurement, rank_label, seconds, figure};
   std::memcpy(message, &header, sizeof header);
   std::memcpy(message + sizeof header, proc_name, static_cast<std::size_t>(nameLength));
-  MPI_Isend(message, static_cast<int>(sizeof header) + nameLength, MPI_BYTE, 0, tag, MPI_COMM_WORLD,
+  MPI_Isend(message, static_cast<int>(sizeof header) + nameLength, MPI_BYTE, 0, REPORT_TAG, MPI_COMM_WORLD,
             &send_requests[sends_started]);
   ++sends_started;
 }
@@ -111,14 +115,13 @@ bool wait_for_all_ranks_or_word() {
 
 }  // namespace
 
-void send_greeting() {
-  iprocs[iproc] = iproc;
-  send_report(GREETING, 0.0, 0.0);
+void send_greeting(int rank_label) {
+  send_report(GREETING, rank_label, 0.0, 0.0);
   wait_quietly(send_requests[0]);
 }
 
-void send_result_report(MeasurementId id, const double* results, const double* spent) {
-  send_report(id, spent[iproc], results[iproc]);
+void send_result_report(MeasurementId id, int rank_label, double seconds, double figure) {
+  send_report(id, rank_label, seconds, figure);
 }
 
 void finish_reports() { wait_all_quietly(sends_started, send_requests); }
@@ -134,13 +137,14 @@ bool come_to_the_end() {
 
 bool take_arrived_report(int& sender, ResultReport& report) {
   if (receive_request == MPI_REQUEST_NULL)
-    MPI_Irecv(receive_buffer, MESSAGE_BYTES, MPI_BYTE, MPI_ANY_SOURCE, tag, MPI_COMM_WORLD, &receive_request);
+    MPI_Irecv(receive_buffer, MESSAGE_BYTES, MPI_BYTE, MPI_ANY_SOURCE, REPORT_TAG, MPI_COMM_WORLD, &receive_request);
   int arrived = 0;
-  MPI_Test(&receive_request, &arrived, &status);
+  MPI_Status arrival;
+  MPI_Test(&receive_request, &arrived, &arrival);
   if (!arrived) return false;
   int bytes = 0;
-  MPI_Get_count(&status, MPI_BYTE, &bytes);
-  sender = status.MPI_SOURCE;
+  MPI_Get_count(&arrival, MPI_BYTE, &bytes);
+  sender = arrival.MPI_SOURCE;
   Header header{};
   std::memcpy(&header, receive_buffer, sizeof header);
   // The name is exactly what arrived after the header: nothing of an

@@ -33,10 +33,10 @@ inline constexpr int GREETING = -1;
 // Worker: says who it is, and returns once the greeting has left, so that
 // rank 0 knows its node even if it is lost in its first measurement (over
 // TCP a message leaves only once rank 0 has taken the connection).
-void send_greeting();
+void send_greeting(int rank_label);
 
-// Worker: sends entry [own rank] of a measurement's figure and seconds tables.
-void send_result_report(MeasurementId id, const double* results, const double* spent);
+// Worker: sends its rank label, seconds and figure of a measurement.
+void send_result_report(MeasurementId id, int rank_label, double seconds, double figure);
 
 // Worker: returns once every report it sent has left, without holding a core
 // while it waits.

@@ -133,6 +133,6 @@ void block_worker_share() {
                             write.worker_slots(iproc), pass_divisor(iproc)};
   BlockData data;
   measure_blocks(share, bytewise_filename, WorkerName{format_worker_block_name, block_filename, iproc, proc_name}, data,
-                 [&] { send_result_report(read.id, read.results, read.spent); });
-  send_result_report(write.id, write.results, write.spent);
+                 [&] { send_result_report(read.id, iprocs[iproc], read.spent[iproc], read.results[iproc]); });
+  send_result_report(write.id, iprocs[iproc], write.spent[iproc], write.results[iproc]);
 }

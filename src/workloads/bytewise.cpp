@@ -127,7 +127,7 @@ void bytewise_worker_share() {
                                read.worker_slots(iproc), pass_divisor(iproc)};
   iprocs[iproc] = iproc;
   measure_write(share, WorkerName{format_worker_scratch_name, bytewise_filename, iproc, proc_name});
-  send_result_report(write.id, write.results, write.spent);
+  send_result_report(write.id, iprocs[iproc], write.spent[iproc], write.results[iproc]);
   measure_read(share, bytewise_filename);
-  send_result_report(read.id, read.results, read.spent);
+  send_result_report(read.id, iprocs[iproc], read.spent[iproc], read.results[iproc]);
 }

@@ -88,7 +88,7 @@ void worker_share(const FileHandlingWorkload& workload, const Cycle& cycle) {
   iprocs[iproc] = iproc;
   measure_cycles(cycle, WorkerName{format_worker_scratch_name, workload.worker_name, iproc, proc_name},
                  m.worker_slots(iproc), workload.id);
-  send_result_report(m.id, m.results, m.spent);
+  send_result_report(m.id, iprocs[iproc], m.spent[iproc], m.results[iproc]);
 }
 
 }  // namespace
