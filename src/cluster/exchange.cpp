@@ -71,15 +71,17 @@ class WorkersAtTheEnd {
     return true;
   }
 
-  std::vector<int> missing() {
+  // Stops listening, and sorts the workers by whether they said so.
+  EndOfRun ended(bool all_came) {
     if (!all()) {
       MPI_Cancel(&listening_);
       MPI_Wait(&listening_, MPI_STATUS_IGNORE);
     }
-    std::vector<int> workers;
+    EndOfRun end;
+    end.all = all_came;
     for (int worker = 1; worker < nproc; ++worker)
-      if (!at_the_end_[static_cast<std::size_t>(worker)]) workers.push_back(worker);
-    return workers;
+      (at_the_end_[static_cast<std::size_t>(worker)] ? end.at_the_end : end.missing).push_back(worker);
+    return end;
   }
 
  private:
@@ -155,7 +157,7 @@ bool take_arrived_report(int& sender, ResultReport& report) {
   return true;
 }
 
-bool wait_for_all(double seconds, std::vector<int>& not_at_the_end) {
+EndOfRun wait_for_all(double seconds) {
   if (receive_request != MPI_REQUEST_NULL) {
     MPI_Cancel(&receive_request);
     MPI_Wait(&receive_request, MPI_STATUS_IGNORE);
@@ -180,8 +182,7 @@ bool wait_for_all(double seconds, std::vector<int>& not_at_the_end) {
         return word ? Waited::progress : barrier_done && workers.all() ? Waited::done : Waited::nothing;
       },
       [&] { return MPI_Wtime() > until; });
-  if (!all_came) not_at_the_end = workers.missing();
-  return all_came;
+  return workers.ended(all_came);
 }
 
 void tell_run_is_over(const std::vector<int>& workers) {

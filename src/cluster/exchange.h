@@ -51,11 +51,18 @@ bool come_to_the_end();
 // false when none has. `sender` is the rank it came from.
 bool take_arrived_report(int& sender, ResultReport& report);
 
+// Which workers came to the end of the run: all, or those that said they
+// had and those that never did, each in rank order. Some may say so and
+// stop before the end: then none is missing, yet not all came.
+struct EndOfRun {
+  bool all = false;
+  std::vector<int> at_the_end;
+  std::vector<int> missing;
+};
+
 // Rank 0: returns once every rank has come to the end of the run, or once
-// `seconds` have passed, without holding a core while it waits; whether all
-// came. When not, `not_at_the_end` holds the workers that never said they
-// had, in rank order (none when one said so and stopped before the end).
-bool wait_for_all(double seconds, std::vector<int>& not_at_the_end);
+// `seconds` have passed, without holding a core while it waits.
+EndOfRun wait_for_all(double seconds);
 
 // Rank 0: tells the workers in `workers` that the run is over without the
 // others (some cannot come to the end), and returns once it has been said.

@@ -143,18 +143,15 @@ void collection_report(Workload workload) {
 }
 
 bool every_worker_came_to_the_end() {
-  std::vector<int> not_at_the_end;
-  if (wait_for_all(ANSWER_MARGIN_SECONDS, not_at_the_end)) return true;
-  for (int worker : not_at_the_end)
+  const EndOfRun end = wait_for_all(ANSWER_MARGIN_SECONDS);
+  if (end.all) return true;
+  for (int worker : end.missing)
     write_error_line(not_at_the_end_line(worker, answers.node(worker), ANSWER_MARGIN_SECONDS));
-  std::vector<int> at_the_end;  // the others (not_at_the_end is in rank order)
-  for (int worker = 1; worker < nproc; ++worker)
-    if (!std::binary_search(not_at_the_end.begin(), not_at_the_end.end(), worker)) at_the_end.push_back(worker);
   // Each said it was at the end, yet the barrier is not done: one stopped
   // between its word and the barrier, and which one cannot be told.
-  if (not_at_the_end.empty())
+  if (end.missing.empty())
     write_error_line(line("stelvane-mpi: not every rank came to the end of the run within ", ANSWER_MARGIN_SECONDS,
                           " s of the report's end; the job is ended, and every figure is in the report"));
-  tell_run_is_over(at_the_end);
+  tell_run_is_over(end.at_the_end);
   return false;
 }
