@@ -62,9 +62,14 @@ def node_of(rank):
     return "node%d" % (rank % NODES + 1)
 
 
-def state(name):
-    with open(os.path.join(CLUSTER_DIR, "state", name)) as f:
-        return f.read().strip()
+def recorded():
+    """What virtual-cluster recorded of its nodes and daemons."""
+    with open(os.path.join(CLUSTER_DIR, "state.json")) as f:
+        return json.load(f)
+
+
+def netns(node):
+    return recorded()["nodes"][node]["netns"]
 
 
 def processes_in(namespaces, command_name=None):
@@ -119,10 +124,9 @@ class VirtualCluster(unittest.TestCase):
         # Runs even when the set-up fails part way.
         cls.addClassCleanup(cls.take_down)
         cluster("up", str(NODES))
-        cls.netns = {state("netns." + n) for n in ["head"] + ["node%d" % k for k in range(1, NODES + 1)]}
+        cls.netns = {netns(n) for n in ["head"] + ["node%d" % k for k in range(1, NODES + 1)]}
         cluster("slurm", "up")
-        cls.daemons = [int(state(f)) for f in os.listdir(os.path.join(CLUSTER_DIR, "state"))
-                       if f.startswith("daemon.")]
+        cls.daemons = list(recorded()["daemons"].values())
 
     @classmethod
     def take_down(cls):
@@ -180,7 +184,7 @@ class VirtualCluster(unittest.TestCase):
         """The PIDs of command_name on node, once it runs there."""
         deadline = time.time() + 30
         while True:
-            pids = processes_in({state("netns." + node)}, command_name)
+            pids = processes_in({netns(node)}, command_name)
             if pids:
                 return pids
             self.assertIsNone(process.poll(), "the job ended before %s started on %s" % (command_name, node))
@@ -459,7 +463,7 @@ class VirtualCluster(unittest.TestCase):
         warning = "USR1" if MPI == "openmpi" else "TERM"
         command = ["timeout", "-s", warning, "-k", "60", "600"] + self.mpirun(4, forward=list(self.HELD))
         def time_limit():
-            [limit] = processes_in({state("netns.head")}, "timeout")
+            [limit] = processes_in({netns("head")}, "timeout")
             os.kill(limit, signal.SIGALRM)
         job, _ = self.lose_node3(command, self.stop, 90, then=time_limit)
         self.check_lost_node3(job, why="before the job was ended (SIG%s)" % warning, ended_by_signal=True)
@@ -488,7 +492,7 @@ class VirtualCluster(unittest.TestCase):
         started = time.time()
         job = self.launch(self.mpirun(4))
         elapsed = time.time() - started
-        [stuck] = processes_in({state("netns.node3")}, "stelvane-mpi-testsize")
+        [stuck] = processes_in({netns("node3")}, "stelvane-mpi-testsize")
         with open("/proc/%d/stat" % stuck) as f:
             self.assertEqual(f.read().rsplit(")", 1)[1].split()[0], "D")
         self.release_disk(disk)
@@ -496,7 +500,7 @@ class VirtualCluster(unittest.TestCase):
 
     def release_disk(self, disk):
         """The hung disk's process ends, which fails every request it holds."""
-        for pid in processes_in({state("netns.node3")}, "python3"):
+        for pid in processes_in({netns("node3")}, "python3"):
             os.kill(pid, signal.SIGKILL)
         disk.wait(30)
         if "fuse" in cluster("exec", "node3", "cat", "/proc/mounts").stdout:  # node3's own scratch lies beneath
