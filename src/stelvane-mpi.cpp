@@ -9,6 +9,7 @@
 #include "failures.h"
 #include "globals.h"
 #include "measurements.h"
+#include "open_files.h"
 #include "rank0_output.h"
 #include "stop_signals.h"
 #include "test_hooks.h"
@@ -58,9 +59,9 @@ void skip_single_phase(Workload workload) {
   }
 }
 
-void run_rank_zero() {
+void run_rank_zero(int reporting, std::uint64_t open_file_limit) {
   catch_stop_signals();
-  take_greetings();
+  take_greetings(reporting, open_file_limit);
   open_result_file_and_write_banner();
   tee(single_thread_notice());
   for (Workload workload : WORKLOAD_ORDER)
@@ -84,6 +85,8 @@ void run_worker() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before MPI opens its connections, which may be one per peer.
+  const std::uint64_t open_file_limit = raise_open_file_limit();
   MPI_Init(&argc, &argv);
   MPI_Comm_size(MPI_COMM_WORLD, &nproc);
   MPI_Comm_rank(MPI_COMM_WORLD, &iproc);
@@ -99,8 +102,23 @@ int main(int argc, char* argv[]) {
     return EXIT_TOO_MANY_RANKS;
   }
 
+  // Over TCP every worker that reports holds one of rank 0's descriptors:
+  // where its limit leaves room for fewer, the others send nothing, rather
+  // than wedge rank 0's MPI in connections it cannot accept.
+  int can_hold = 0;
+  if (iproc == 0) {
+    const std::string too_few_files = open_file_warning(open_file_limit, nproc);
+    if (!too_few_files.empty()) write_error_line(too_few_files);
+    can_hold = workers_rank0_can_hold(open_file_limit, nproc, open_descriptors(), listens_for_peers());
+  }
+  const int reporting = agree_on_reporting_workers(can_hold);
+  if (iproc > reporting) {
+    // Given up by rank 0 from the start; it ends the job.
+    MPI_Finalize();
+    return 0;
+  }
   if (iproc == 0)
-    run_rank_zero();
+    run_rank_zero(reporting, open_file_limit);
   else
     run_worker();
 

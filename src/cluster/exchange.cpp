@@ -117,6 +117,11 @@ bool wait_for_all_ranks_or_word() {
 
 }  // namespace
 
+int agree_on_reporting_workers(int rank0_decision) {
+  MPI_Bcast(&rank0_decision, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  return rank0_decision;
+}
+
 void send_greeting(int rank_label) {
   send_report(GREETING, rank_label, 0.0, 0.0);
   wait_quietly(send_requests[0]);

@@ -30,6 +30,12 @@ struct ResultReport {
 
 inline constexpr int GREETING = -1;
 
+// Every rank: how many workers, from rank 1 on, send their reports to rank
+// 0, as rank 0 decides (`rank0_decision` counts on rank 0 alone). A worker
+// above that number sends rank 0 nothing: rank 0 could not take its
+// connection. Rank 0 reaches the others through a tree, not each directly.
+int agree_on_reporting_workers(int rank0_decision);
+
 // Worker: says who it is, and returns once the greeting has left, so that
 // rank 0 knows its node even if it is lost in its first measurement (over
 // TCP a message leaves only once rank 0 has taken the connection).

@@ -18,6 +18,8 @@
 namespace {
 
 WorkerAnswers answers;
+int reporting_workers = 0;           // workers from rank 1 on that report to rank 0
+std::uint64_t open_files_of_rank0 = 0;  // the limit that kept the others out
 
 // Files a report where rank 0 keeps that measurement's figures of the sender.
 void file_report(int sender, const ResultReport& report) {
@@ -43,8 +45,9 @@ bool take_arrived_reports() {
   return any;
 }
 
-// Why rank 0 stopped waiting, as the no-answer line says it.
-std::string why_given_up(MeasurementId id) {
+// Why rank 0 stopped waiting for a worker, as the no-answer line says it.
+std::string why_given_up(MeasurementId id, int worker) {
+  if (worker > reporting_workers) return line("as rank 0 may open only ", open_files_of_rank0, " files");
   if (stop_requested()) return line("before the job was ended (", stop_signal_name(), ")");
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.0f", std::ceil(answers.deadline_after_start(id)));
@@ -71,7 +74,7 @@ void give_up_unanswered(MeasurementId id, int first) {
 // measurement it gave no answer in.
 void print_worker(const Measurement& m, int worker) {
   if (answers.lost_from(worker) == m.id) {
-    const std::string given_up = no_answer_line(worker, answers.node(worker), m.name(), why_given_up(m.id));
+    const std::string given_up = no_answer_line(worker, answers.node(worker), m.name(), why_given_up(m.id, worker));
     write_error_line(given_up);
     tee(ReportBlock().file_only(given_up));
   }
@@ -109,12 +112,15 @@ ClusterFigures cluster_figures(const Measurement& m) {
 
 }  // namespace
 
-void take_greetings() {
+void take_greetings(int reporting, std::uint64_t open_file_limit) {
+  reporting_workers = reporting;
+  open_files_of_rank0 = open_file_limit;
   answers.begin(nproc);
+  give_up_unanswered(STREAMS, reporting + 1);
   const double until = MPI_Wtime() + ANSWER_MARGIN_SECONDS;
   wait_quietly_for(
       [] {
-        if (answers.greetings() == nproc - 1) return Waited::done;
+        if (answers.greetings() == reporting_workers) return Waited::done;
         return take_arrived_reports() ? Waited::progress : Waited::nothing;
       },
       [&] { return stop_requested() || MPI_Wtime() >= until; });

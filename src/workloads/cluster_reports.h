@@ -5,15 +5,18 @@
 // others' figures.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "../measurements.h"
 
-// Rank 0, before it measures: takes every worker's greeting, or as many as
-// come within the margin for late starters, so that a worker lost later is
-// named with its node. The workers begin to measure as their greetings
-// leave, so the time by which each must answer counts from here.
-void take_greetings();
+// Rank 0, before it measures: takes the greeting of every worker that
+// reports to it, or as many as come within the margin for late starters, so
+// that a worker lost later is named with its node. The workers begin to
+// measure as their greetings leave, so the time by which each must answer
+// counts from here. Workers above `reporting` are given up at once: rank 0
+// could not hold their connections within its `open_file_limit`.
+void take_greetings(int reporting, std::uint64_t open_file_limit);
 
 void collection_report(Workload workload);
 

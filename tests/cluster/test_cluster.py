@@ -271,6 +271,35 @@ class VirtualCluster(unittest.TestCase):
         job = self.finish(process)
         self.check_complete_run(job, 12, [node_of(r) for r in range(12)], SCALE_SIZES)
 
+    def test_a_limit_on_open_files_too_low_for_the_job(self):
+        # Over TCP rank 0 holds a connection to every worker that reports to
+        # it. With its hard limit at 40 it says so once, takes the figures of
+        # the workers it can hold, gives up the others from the start, saves
+        # the file and ends the job, rather than wedge in connections it
+        # cannot accept.
+        ranks, limit = 16, 40
+        command = self.mpirun(ranks, SCALE)
+        command[-1:] = ["/bin/sh", "-c", 'if [ "${OMPI_COMM_WORLD_RANK:-$PMI_RANK}" = 0 ]; then '
+                        'ulimit -Sn %d && ulimit -Hn %d; fi; exec "$0"' % (limit, limit), SCALE]
+        job = self.launch(command)
+        self.assertEqual(job.rc, 3, job.stderr)
+        warning = ("stelvane-mpi: rank 0 may open %d files (its hard limit), but over TCP a job of %d ranks needs "
+                   "about %d" % (limit, ranks, ranks - 1 + 64))
+        self.assertEqual(len([l for l in job.stderr.split("\n") if l.startswith(warning)]), 1, job.stderr)
+        _, lines = self.result_file(self.node_files())
+        report = report_of(lines)
+        self.assertTrue(report["complete"], report["truncation"])
+        given_up = sorted(int(re.match(r"stelvane-mpi: rank (\d+)", l).group(1)) for l in lines
+                          if l.endswith("as rank 0 may open only %d files; its figures from here on are nan" % limit))
+        self.assertTrue(given_up, "no worker was kept out")
+        reporting = ranks - 1 - len(given_up)
+        self.assertEqual(given_up, list(range(reporting + 1, ranks)))
+        self.assertGreater(reporting, 0, "no worker reported")
+        for measurement in report["measurements"]:
+            self.assertFalse(math.isnan(float(measurement["rank0"]["figure"])))
+            for worker in measurement["workers"]:
+                self.assertEqual(worker["figure"] is None, worker["rank"] > reporting, (measurement["key"], worker))
+
     # ---- Slurm -------------------------------------------------------------------
 
     def srun(self, binary=TESTSIZE):
@@ -449,10 +478,15 @@ class VirtualCluster(unittest.TestCase):
         self.check_lost_node3(job, elapsed)
 
     def test_a_killed_worker(self):
-        # srun lets the others run on, and the rule gives the dead rank up.
+        # srun lets the others run on, and the rule gives the dead rank up;
+        # so does MPICH's hydra across nodes, told not to clean up.
         self.addCleanup(self.resume, "node3")
         job, elapsed = self.lose_node3(self.srun4(), self.kill, 120)
         self.check_lost_node3(job, elapsed)
+        if MPI == "mpich":
+            self.clean_scratch()
+            job, elapsed = self.lose_node3(self.mpirun(4, extra=["-disable-auto-cleanup"]), self.kill, 120)
+            self.check_lost_node3(job, elapsed)
 
     def test_a_time_limit_shorter_than_the_rule(self):
         # The launchers' own limits kill without a word (mpirun --timeout,

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "cluster/answers.h"
+#include "cluster/waiting.h"
+#include "open_files.h"
 #include "sizes.h"
 #include "workloads/passes.h"
 
@@ -58,4 +60,48 @@ TEST(WorkerAnswers, AnAnswerBeforeTheClockStartsCountsAsAtTheStart) {
   EXPECT_DOUBLE_EQ(answers.deadline_after_start(STREAMS), ANSWER_MARGIN_SECONDS);
   answers.rank0_done(STREAMS, 5001.5);
   EXPECT_DOUBLE_EQ(answers.deadline(STREAMS), 5000.5 + ANSWER_FACTOR * 1.0 + ANSWER_MARGIN_SECONDS);
+}
+
+// The one wait: whether to give up is asked only after a step that found
+// nothing, so that an answer that has come in is never dropped for a
+// deadline that has passed meanwhile.
+TEST(QuietWait, GivingUpIsAskedOnlyWhenAStepFoundNothing) {
+  const Waited steps[] = {Waited::nothing, Waited::progress, Waited::progress, Waited::nothing, Waited::done};
+  int taken = 0, asked = 0;
+  const bool found = wait_quietly_for([&] { return steps[taken++]; }, [&] { return ++asked > 5; });
+  EXPECT_TRUE(found);
+  EXPECT_EQ(taken, 5);
+  EXPECT_EQ(asked, 2);
+
+  taken = 0;
+  const bool answered_while_late = wait_quietly_for(
+      [&] { return ++taken < 3 ? Waited::progress : Waited::done; }, [] { return true; });
+  EXPECT_TRUE(answered_while_late);
+
+  int late_steps = 0;
+  EXPECT_FALSE(wait_quietly_for([&] { ++late_steps; return Waited::nothing; }, [] { return true; }));
+  EXPECT_EQ(late_steps, 1);
+}
+
+// Rank 0 warns of a limit on open files only where a job over TCP would
+// run out, and never where there is no limit.
+TEST(OpenFiles, WarnsOnlyBelowOneDescriptorPerPeerAndTheRest) {
+  const std::uint64_t enough_for_4096 = 4095 + OPEN_FILES_BESIDES_PEERS;
+  EXPECT_EQ(open_file_warning(enough_for_4096, 4096), "");
+  EXPECT_EQ(open_file_warning(0, 4096), "");
+  EXPECT_EQ(open_file_warning(1024, 2), "");
+  EXPECT_EQ(open_file_warning(enough_for_4096 - 1, 4096),
+            "stelvane-mpi: rank 0 may open 4158 files (its hard limit), but over TCP a job of 4096 ranks needs about "
+            "4159 (one connection to each other rank, and 64 more); if this job runs over TCP, raise the limit before "
+            "the job starts (ulimit -n, or Slurm's PropagateResourceLimits)");
+}
+
+// Rank 0 keeps out only the workers whose connections it could not hold,
+// and only where its peers connect to it.
+TEST(OpenFiles, WorkersRankZeroCanHold) {
+  EXPECT_EQ(workers_rank0_can_hold(40, 48, 17, true), 40 - 17 - RANK0_SPARE_FILES);
+  EXPECT_EQ(workers_rank0_can_hold(40, 48, 17, false), 47);
+  EXPECT_EQ(workers_rank0_can_hold(0, 48, 17, true), 47);
+  EXPECT_EQ(workers_rank0_can_hold(20, 48, 17, true), 0);
+  EXPECT_EQ(workers_rank0_can_hold(111, 48, 17, true), 47);
 }
