@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "failures.h"
+#include "open_files.h"
 #include "report_lines.h"
 
 namespace {
@@ -50,6 +51,7 @@ void test_hook_peak_memory() {
   for (std::string text; std::getline(status, text);)
     if (text.rfind("VmHWM:", 0) == 0)
       write_error_line(line("stelvane-mark ", own_rank(), " peak_kb ", std::atol(text.c_str() + 6)));
+  write_error_line(line("stelvane-mark ", own_rank(), " descriptors ", open_descriptors()));
 }
 
 void test_hook_slow_worker(int rank) {
