@@ -107,7 +107,7 @@ def freeze(settings, cgroups, held_state, node, switch):
     state.node_of(held, node)
     if switch not in ("on", "off"):
         raise Fail("freeze: on or off, not '%s'" % switch)
-    group = cgroups.freezer_group(node, make=switch == "on")
+    group = cgroups.freezer_group(node, make=True)
     if switch == "on":
         move_processes(held, node, group)
     cgroups.set_frozen(group, switch == "on")

@@ -273,11 +273,11 @@ class VirtualCluster(unittest.TestCase):
 
     def test_a_limit_on_open_files_too_low_for_the_job(self):
         # Over TCP rank 0 holds a connection to every worker that reports to
-        # it. With its hard limit at 40 it says so once, takes the figures of
-        # the workers it can hold, gives up the others from the start, saves
-        # the file and ends the job, rather than wedge in connections it
-        # cannot accept.
-        ranks, limit = 16, 40
+        # it. With its hard limit at 60, for 40 ranks, it says so once, takes
+        # the figures of the workers it can hold, gives up the others from the
+        # start, saves the file and ends the job, rather than wedge in
+        # connections it cannot accept.
+        ranks, limit = 40, 60
         command = self.mpirun(ranks, SCALE)
         command[-1:] = ["/bin/sh", "-c", 'if [ "${OMPI_COMM_WORLD_RANK:-$PMI_RANK}" = 0 ]; then '
                         'ulimit -Sn %d && ulimit -Hn %d; fi; exec "$0"' % (limit, limit), SCALE]
