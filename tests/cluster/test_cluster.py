@@ -278,7 +278,7 @@ class VirtualCluster(unittest.TestCase):
         # start, saves the file and ends the job, rather than wedge in
         # connections it cannot accept.
         ranks, limit = 40, 60
-        command = self.mpirun(ranks, SCALE)
+        command = self.mpirun(ranks, SCALE, ["--oversubscribe"] if MPI == "openmpi" else [])
         command[-1:] = ["/bin/sh", "-c", 'if [ "${OMPI_COMM_WORLD_RANK:-$PMI_RANK}" = 0 ]; then '
                         'ulimit -Sn %d && ulimit -Hn %d; fi; exec "$0"' % (limit, limit), SCALE]
         job = self.launch(command)
