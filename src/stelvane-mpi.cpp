@@ -2,9 +2,6 @@
 // as one process per rank; rank 0 measures alone first, then every worker
 // rank measures at once and rank 0 reports each node's figures and the
 // cluster's.
-#include <chrono>
-#include <thread>
-
 #include "cluster/exchange.h"
 #include "failures.h"
 #include "globals.h"
@@ -14,6 +11,7 @@
 #include "stop_signals.h"
 #include "test_hooks.h"
 #include "report_lines.h"
+#include "run_end.h"
 #include "workloads/block.h"
 #include "workloads/bytewise.h"
 #include "workloads/cluster_reports.h"
@@ -24,11 +22,6 @@
 static_assert(MPI_MAX_PROCESSOR_NAME <= PROC_NAME_BYTES, "a processor name must fit the name buffers");
 
 namespace {
-
-// Exit statuses beyond 0.
-constexpr int EXIT_FAILED_MEASUREMENT = 1;  // a measurement failed, or the results were not saved
-constexpr int EXIT_TOO_MANY_RANKS = 2;      // the job is larger than the rank tables
-constexpr int EXIT_CUT_SHORT = 3;           // a worker gave no answer, or the job was being ended
 
 // The two forms of a workload that measure: rank 0 alone, and a worker's share.
 struct MeasuringPhases {
@@ -112,41 +105,12 @@ int main(int argc, char* argv[]) {
     can_hold = workers_rank0_can_hold(open_file_limit, nproc, open_descriptors(), listens_for_peers());
   }
   const int reporting = agree_on_reporting_workers(can_hold);
-  if (iproc > reporting) {
-    // Given up by rank 0 from the start; it ends the job.
-    MPI_Finalize();
-    return 0;
-  }
+  if (iproc > reporting) return leave_unheard();
   if (iproc == 0)
     run_rank_zero(reporting, open_file_limit);
   else
     run_worker();
 
   test_hook_peak_memory();
-  // The report is saved by now. When the launcher is ending the job, rank 0
-  // ends as it was told. A worker that was given up cannot come to the end
-  // with the others, so rank 0 ends the job: MPI_Abort ends every rank under
-  // most launchers; where the launcher lets ranks run on after one ends
-  // (hydra -disable-auto-cleanup), the workers end on rank 0's word.
-  if (iproc == 0 && job_being_ended()) end_by_stop_signal();
-  if (iproc == 0 && (workers_lost() || stop_requested())) {
-    tell_run_is_over(answering_workers());
-    MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
-  }
-  // No rank leaves before rank 0 has written the whole report. A worker that
-  // failed a measurement ends with a non-zero status, and some launchers end
-  // the whole job at once when a rank does (srun --kill-on-bad-exit);
-  // MPI_Finalize holds the ranks back under mpirun, but not under every
-  // launcher. A worker that hangs or dies after its last report must not
-  // keep the job until its time limit: rank 0 waits for the end only so long.
-  if (iproc == 0) {
-    if (!every_worker_came_to_the_end()) MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
-  } else {
-    finish_reports();
-    if (!come_to_the_end()) MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
-  }
-  MPI_Finalize();
-  if (!run_failed()) return 0;
-  if (iproc == 0) std::this_thread::sleep_for(std::chrono::duration<double>(END_GRACE_SECONDS));
-  return EXIT_FAILED_MEASUREMENT;
+  return leave_the_run();
 }

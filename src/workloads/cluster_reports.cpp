@@ -148,16 +148,4 @@ void collection_report(Workload workload) {
   tee(transfer_summary(workload, cluster_figures(measurement(ids.write())), cluster_figures(measurement(ids.read()))));
 }
 
-bool every_worker_came_to_the_end() {
-  const EndOfRun end = wait_for_all(ANSWER_MARGIN_SECONDS);
-  if (end.all) return true;
-  for (int worker : end.missing)
-    write_error_line(not_at_the_end_line(worker, answers.node(worker), ANSWER_MARGIN_SECONDS));
-  // Each said it was at the end, yet the barrier is not done: one stopped
-  // between its word and the barrier, and which one cannot be told.
-  if (end.missing.empty())
-    write_error_line(line("stelvane-mpi: not every rank came to the end of the run within ", ANSWER_MARGIN_SECONDS,
-                          " s of the report's end; the job is ended, and every figure is in the report"));
-  tell_run_is_over(end.at_the_end);
-  return false;
-}
+const std::string& node_of_worker(int worker) { return answers.node(worker); }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "../measurements.h"
@@ -24,8 +25,5 @@ void collection_report(Workload workload);
 bool workers_lost();
 std::vector<int> answering_workers();
 
-// Rank 0, once the report is written: waits for every worker to come to the
-// end of the run, for at most the margin for late starters; true when all
-// came. A worker that answered everything and then hung or died is named,
-// and the others are told the run is over, for rank 0 to end the job.
-bool every_worker_came_to_the_end();
+// The node a worker greeted with (empty when it never did).
+const std::string& node_of_worker(int worker);
