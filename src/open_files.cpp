@@ -2,53 +2,10 @@
 
 #include <dirent.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <set>
-#include <sstream>
 
 #include "report_lines.h"
-
-namespace {
-
-// The inodes of this process's sockets, from /proc/self/fd.
-std::set<std::string> own_socket_inodes() {
-  std::set<std::string> inodes;
-  DIR* folder = opendir("/proc/self/fd");
-  if (folder == nullptr) return inodes;
-  while (const dirent* entry = readdir(folder)) {
-    char target[64];
-    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
-    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-    const std::string text(target, length > 0 ? static_cast<std::size_t>(length) : 0);
-    if (text.rfind("socket:[", 0) == 0 && text.back() == ']') inodes.insert(text.substr(8, text.size() - 9));
-  }
-  closedir(folder);
-  return inodes;
-}
-
-constexpr const char* TCP_LISTEN_STATE = "0A";
-
-}  // namespace
-
-bool listens_for_peers() {
-  const std::set<std::string> sockets = own_socket_inodes();
-  for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
-    std::ifstream rows(table);
-    std::string row;
-    std::getline(rows, row);  // the heading
-    while (std::getline(rows, row)) {
-      // sl local remote state tx:rx tr:when retransmits uid timeout inode
-      std::istringstream fields(row);
-      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-      if (state == TCP_LISTEN_STATE && sockets.count(inode)) return true;
-    }
-  }
-  return false;
-}
 
 int open_descriptors() {
   int count = 0;

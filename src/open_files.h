@@ -19,17 +19,13 @@ std::uint64_t raise_open_file_limit();
 // for every peer: its own files and MPI's short-lived ones.
 constexpr int RANK0_SPARE_FILES = 16;
 
-// Whether this process listens for connections from its peers over TCP (a
-// listening TCP socket among its descriptors): then each peer that sends to
-// it holds a descriptor of its own.
-bool listens_for_peers();
-
 // How many descriptors this process holds now.
 int open_descriptors();
 
-// How many workers rank 0 can hold a connection to: all of them, unless
-// its peers connect to it (`per_peer`) and `limit` (0: none) leaves room for
-// fewer beside the `open_now` descriptors it has.
+// How many workers rank 0 can hold a connection to: all of them, unless a
+// peer's connection costs it a descriptor (`per_peer`, as over Open MPI's
+// TCP transport, not UCX's) and `limit` (0: none) leaves room for fewer
+// beside the `open_now` descriptors it has.
 int workers_rank0_can_hold(std::uint64_t limit, int ranks, int open_now, bool per_peer);
 
 // Rank 0's one-line warning when `limit` (0: none) is below what a job of

@@ -52,6 +52,22 @@ void skip_single_phase(Workload workload) {
   }
 }
 
+// Over some transports (Open MPI's TCP) every worker that reports holds one
+// of rank 0's descriptors: where its limit leaves room for fewer, the others
+// send nothing, rather than wedge rank 0's MPI in connections it cannot
+// accept. Whether a peer costs a descriptor is seen, not guessed: rank 0
+// counts its descriptors around its first word with the last rank, most
+// likely on another node. Every rank takes part.
+int workers_rank0_can_hear(std::uint64_t open_file_limit) {
+  const std::string too_few_files = open_file_warning(open_file_limit, nproc);
+  if (!too_few_files.empty()) write_error_line(too_few_files);
+  const int before = open_descriptors();
+  const bool answered = first_word_with_last_rank(iproc, nproc, ANSWER_MARGIN_SECONDS);
+  const int after = open_descriptors();
+  // No answer tells nothing: then rank 0 holds to the limit as if it did.
+  return workers_rank0_can_hold(open_file_limit, nproc, after, !answered || after > before);
+}
+
 void run_rank_zero(int reporting, std::uint64_t open_file_limit) {
   catch_stop_signals();
   take_greetings(reporting, open_file_limit);
@@ -95,16 +111,12 @@ int main(int argc, char* argv[]) {
     return EXIT_TOO_MANY_RANKS;
   }
 
-  // Over TCP every worker that reports holds one of rank 0's descriptors:
-  // where its limit leaves room for fewer, the others send nothing, rather
-  // than wedge rank 0's MPI in connections it cannot accept.
-  int can_hold = 0;
-  if (iproc == 0) {
-    const std::string too_few_files = open_file_warning(open_file_limit, nproc);
-    if (!too_few_files.empty()) write_error_line(too_few_files);
-    can_hold = workers_rank0_can_hold(open_file_limit, nproc, open_descriptors(), listens_for_peers());
-  }
-  const int reporting = agree_on_reporting_workers(can_hold);
+  int can_hear = 0;
+  if (iproc == 0)
+    can_hear = workers_rank0_can_hear(open_file_limit);
+  else  // the last rank answers rank 0's first word; the others have none to answer
+    first_word_with_last_rank(iproc, nproc, ANSWER_MARGIN_SECONDS);
+  const int reporting = agree_on_reporting_workers(can_hear);
   if (iproc > reporting) return leave_unheard();
   if (iproc == 0)
     run_rank_zero(reporting, open_file_limit);

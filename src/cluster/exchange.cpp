@@ -47,6 +47,9 @@ constexpr int RUN_OVER_TAG = 1;
 // can name a worker that never does, which a barrier cannot.
 constexpr int AT_THE_END_TAG = 2;
 
+// The first word between rank 0 and the last rank, before anything else.
+constexpr int FIRST_WORD_TAG = 3;
+
 // Rank 0's one posted receive, from any worker.
 char receive_buffer[MESSAGE_BYTES];
 MPI_Request receive_request = MPI_REQUEST_NULL;
@@ -116,6 +119,23 @@ bool wait_for_all_ranks_or_word() {
 }
 
 }  // namespace
+
+bool first_word_with_last_rank(int own_rank, int ranks, double seconds) {
+  const int last = ranks - 1;
+  if (last == 0 || (own_rank != 0 && own_rank != last)) return true;
+  const int other = own_rank == 0 ? last : 0;
+  MPI_Request words[2];
+  MPI_Irecv(nullptr, 0, MPI_BYTE, other, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[0]);
+  MPI_Isend(nullptr, 0, MPI_BYTE, other, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[1]);
+  const double until = MPI_Wtime() + seconds;
+  return wait_quietly_for(
+      [&] {
+        int done = 0;
+        MPI_Testall(2, words, &done, MPI_STATUSES_IGNORE);
+        return done ? Waited::done : Waited::nothing;
+      },
+      [&] { return MPI_Wtime() > until; });
+}
 
 int agree_on_reporting_workers(int rank0_decision) {
   MPI_Bcast(&rank0_decision, 1, MPI_INT, 0, MPI_COMM_WORLD);

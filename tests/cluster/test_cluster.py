@@ -281,17 +281,17 @@ class VirtualCluster(unittest.TestCase):
         self.check_complete_run(job, ranks, [node_of(r) for r in range(ranks)], SCALE_SIZES)
 
     def test_a_limit_on_open_files_too_low_for_the_job(self):
-        # Over TCP rank 0 holds a connection to every worker that reports to
-        # it. With its hard limit at 60, for 40 ranks, it says so once, takes
-        # the figures of the workers it can hold, gives up the others from the
-        # start, saves the file and ends the job, rather than wedge in
-        # connections it cannot accept.
+        # With rank 0's hard limit at 60, for 40 ranks, it says so once. Over
+        # Open MPI's TCP transport every worker that reports holds one of
+        # rank 0's descriptors: rank 0 takes the figures of the workers it can
+        # hold, gives up the others from the start, saves the file and ends
+        # the job, rather than wedge in connections it cannot accept. MPICH
+        # (UCX) holds no descriptor per peer: every figure is taken.
         ranks, limit = 40, 60
         command = self.mpirun(ranks, SCALE, ["--oversubscribe"] if MPI == "openmpi" else [])
         command[-1:] = ["/bin/sh", "-c", 'if [ "${OMPI_COMM_WORLD_RANK:-$PMI_RANK}" = 0 ]; then '
                         'ulimit -Sn %d && ulimit -Hn %d; fi; exec "$0"' % (limit, limit), SCALE]
         job = self.launch(command)
-        self.assertEqual(job.rc, 3, job.stderr)
         warning = ("stelvane-mpi: rank 0 may open %d files (its hard limit), but over TCP a job of %d ranks needs "
                    "about %d" % (limit, ranks, ranks - 1 + 64))
         self.assertEqual(len([l for l in job.stderr.split("\n") if l.startswith(warning)]), 1, job.stderr)
@@ -300,10 +300,13 @@ class VirtualCluster(unittest.TestCase):
         self.assertTrue(report["complete"], report["truncation"])
         given_up = sorted(int(re.match(r"stelvane-mpi: rank (\d+)", l).group(1)) for l in lines
                           if l.endswith("as rank 0 may open only %d files; its figures from here on are nan" % limit))
-        self.assertTrue(given_up, "no worker was kept out")
         reporting = ranks - 1 - len(given_up)
+        if MPI == "openmpi":
+            self.assertEqual(job.rc, 3, job.stderr)
+            self.assertTrue(0 < reporting < ranks - 1, given_up)
+        else:
+            self.assertEqual(job.rc, 0, job.stderr)
         self.assertEqual(given_up, list(range(reporting + 1, ranks)))
-        self.assertGreater(reporting, 0, "no worker reported")
         for measurement in report["measurements"]:
             self.assertFalse(math.isnan(float(measurement["rank0"]["figure"])))
             for worker in measurement["workers"]:
