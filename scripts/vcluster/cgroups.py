@@ -159,10 +159,10 @@ class Cgroups:
 
     # ---- caps and the freezer ------------------------------------------------
 
-    def freezer_group(self, node, make):
-        """NODE's freezer group; on v1 made when asked (also to thaw a node
-        never frozen, which is then nothing to do)."""
-        return self.node_group("freezer", node, "freeze", make=make)
+    def freezer_group(self, node):
+        """NODE's freezer group; on v1 made here (also to thaw a node never
+        frozen, which is then nothing to do)."""
+        return self.node_group("freezer", node, "freeze", make=True)
 
     def set_frozen(self, group, frozen):
         if self.version("freezer") == "v2":

@@ -107,7 +107,7 @@ def freeze(settings, cgroups, held_state, node, switch):
     state.node_of(held, node)
     if switch not in ("on", "off"):
         raise Fail("freeze: on or off, not '%s'" % switch)
-    group = cgroups.freezer_group(node, make=True)
+    group = cgroups.freezer_group(node)
     if switch == "on":
         move_processes(held, node, group)
     cgroups.set_frozen(group, switch == "on")

@@ -128,13 +128,7 @@ bool first_word_with_last_rank(int own_rank, int ranks, double seconds) {
   MPI_Irecv(nullptr, 0, MPI_BYTE, other, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[0]);
   MPI_Isend(nullptr, 0, MPI_BYTE, other, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[1]);
   const double until = MPI_Wtime() + seconds;
-  return wait_quietly_for(
-      [&] {
-        int done = 0;
-        MPI_Testall(2, words, &done, MPI_STATUSES_IGNORE);
-        return done ? Waited::done : Waited::nothing;
-      },
-      [&] { return MPI_Wtime() > until; });
+  return wait_all_quietly(2, words, [&] { return MPI_Wtime() > until; });
 }
 
 int agree_on_reporting_workers(int rank0_decision) {

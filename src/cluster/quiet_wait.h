@@ -19,13 +19,15 @@ inline void wait_quietly(MPI_Request& request) {
       never_give_up);
 }
 
-// Returns once every one of `count` requests has completed.
-inline void wait_all_quietly(int count, MPI_Request* requests) {
-  wait_quietly_for(
+// Returns once every one of `count` requests has completed, or once
+// `give_up` says so while none has; whether all completed.
+template <typename GiveUp = bool (*)()>
+bool wait_all_quietly(int count, MPI_Request* requests, GiveUp give_up = never_give_up) {
+  return wait_quietly_for(
       [&] {
         int done = 0;
         MPI_Testall(count, requests, &done, MPI_STATUSES_IGNORE);
         return done ? Waited::done : Waited::nothing;
       },
-      never_give_up);
+      give_up);
 }

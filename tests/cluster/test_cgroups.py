@@ -53,13 +53,13 @@ class FakeTree(unittest.TestCase):
         self.assertIn("CPU bandwidth", cgroups.make_cluster())
         before = files_under(self.top)
         with self.assertRaisesRegex(Fail, "node1 has no cgroup"):
-            cgroups.freezer_group("node1", make=True)  # up could not make it
+            cgroups.freezer_group("node1")  # up could not make it
         self.assertEqual(files_under(self.top), before)  # no cgroup.freeze or cgroup.procs at any root
 
         group = os.path.join(self.root, NAME, "node1")
         for control in ("cgroup.procs", "cgroup.freeze"):
             self.kernel_file(group, control)
-        self.assertEqual(cgroups.freezer_group("node1", make=True), group)
+        self.assertEqual(cgroups.freezer_group("node1"), group)
         cgroups.set_frozen(group, True)
         with open(os.path.join(group, "cgroup.freeze")) as f:
             self.assertEqual(f.read(), "1")
@@ -72,7 +72,7 @@ class FakeTree(unittest.TestCase):
         self.assertIsNone(cgroups.make_cluster())
         self.assertEqual((cgroups.version("cpu"), cgroups.version("freezer"), cgroups.version("io")),
                          ("v1", "v1", "v1"))
-        group = cgroups.freezer_group("node2", make=True)
+        group = cgroups.freezer_group("node2")
         self.assertEqual(group, os.path.join(self.top, "freezer", NAME, "node2"))
         with self.assertRaisesRegex(Fail, "no cgroup control file .*freezer.state"):
             cgroups.set_frozen(group, True)  # a plain folder, not a cgroup: nothing created
@@ -82,7 +82,7 @@ class FakeTree(unittest.TestCase):
     def test_a_host_without_a_freezer_or_io_controller_says_which(self):
         cgroups = self.tree(v1=["cpu"])
         with self.assertRaisesRegex(Fail, "freeze: this kernel has no cgroup freezer"):
-            cgroups.freezer_group("node1", make=True)
+            cgroups.freezer_group("node1")
         with self.assertRaisesRegex(Fail, "throttle-io: this kernel has no I/O controller"):
             cgroups.io_group("node1")
         self.assertEqual(cgroups.groups_of("node1"), [])
