@@ -3,9 +3,13 @@
 // SIGUSR1, Slurm's --signal warning before the limit). On rank 0 they only
 // set a flag: rank 0 then stops waiting for its workers, saves what it has
 // and ends the job. The kill that follows comes about a second later.
+// Under MPICH's hydra SIGUSR1 is not one of them: hydra sends it to every
+// process when one dies (with -disable-auto-cleanup), news that the rule
+// for late answers handles, while the others go on measuring.
 #pragma once
 
-// Rank 0: from here on the signals above only set the flag.
+// Rank 0: from here on the signals above only set the flag; under hydra
+// SIGUSR1 is ignored.
 void catch_stop_signals();
 
 // A worker: SIGUSR1 is only a warning (Slurm's, or MPICH's notice that
