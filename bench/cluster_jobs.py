@@ -8,10 +8,15 @@ import os
 import re
 import signal
 import subprocess
+import sys
 import threading
 import time
 
 import benchlib
+
+sys.dont_write_bytecode = True  # nothing of the virtual cluster's written into the tree
+sys.path.insert(0, os.path.join(benchlib.SOURCE, "scripts", "vcluster"))
+from waiting import processes_in  # noqa: E402  the virtual cluster's own look-up
 
 VIRTUAL_CLUSTER = os.path.join(benchlib.SOURCE, "scripts", "virtual-cluster")
 CLUSTER_DIR = "/run/stelvane-vcluster-scale"
@@ -24,7 +29,8 @@ SLURM_MPI = {"openmpi": "pmix", "mpich": "pmi2"}
 # The rank a lost-node run holds in its second measurement, and its node.
 LOST_RANK, LOST_NODE = 2, "node3"
 HELD = {"STELVANE_TEST_DELAY_RANK": str(LOST_RANK), "STELVANE_TEST_DELAY_MS": "0",
-        "STELVANE_TEST_DELAY_FLAG": "/dev/shm/held", "STELVANE_TEST_HOLD_FILE": "/dev/shm/hold"}
+        "STELVANE_TEST_DELAY_FLAG": "/dev/shm/held", "STELVANE_TEST_HOLD_FILE": "/dev/shm/hold",
+        "STELVANE_TEST_MARKS": "1"}
 # What each launcher tells a rank its number by.
 RANK_VARIABLES = (b"OMPI_COMM_WORLD_RANK=", b"PMI_RANK=", b"SLURM_PROCID=")
 # Seconds rank 0 may take to write the rest of its report once it has given
@@ -130,18 +136,18 @@ def node_netns(node):
 
 def ranks_on(node, binary):
     """{rank: PID} of the job's processes on `node`."""
-    namespace, found = node_netns(node), {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+    found = {}
+    for pid in processes_in({node_netns(node)}):
         try:
-            if os.readlink("/proc/%s/exe" % pid) != binary or os.readlink("/proc/%s/ns/net" % pid) != namespace:
+            if os.readlink("/proc/%d/exe" % pid) != binary:
                 continue
-            with open("/proc/%s/environ" % pid, "rb") as f:
+            with open("/proc/%d/environ" % pid, "rb") as f:
                 variables = f.read().split(b"\0")
         except OSError:
             continue
         for v in variables:
             if v.startswith(RANK_VARIABLES):
-                found[int(v.split(b"=", 1)[1])] = int(pid)
+                found[int(v.split(b"=", 1)[1])] = pid
                 break
     return found
 
@@ -178,17 +184,17 @@ def wait_until(condition, seconds, what, job):
 
 
 def lose_node(command, fault, binary, bound):
-    """Runs `command` (its ranks holding rank 2 in its second measurement),
-    and once rank 0 has measured alone and rank 2 is held, `fault`s node3:
-    "frozen" stops every process of the node where it stands (cgroup
+    """Runs `command` with the variables HELD (rank 2 held in its second
+    measurement; mpirun must pass them on), and once rank 0 has measured
+    alone and rank 2 is held, `fault`s node3: "frozen" stops every process of the node where it stands (cgroup
     freezer), "killed" kills rank 2 alone. {'rc', 'stderr', 'started',
     'faulted', 'ended', 'first_measurement', 'reported'}, times in seconds
     since the epoch (the last two rank 0's marks, None if it made none)."""
     cluster("exec", LOST_NODE, "rm", "-f", "/dev/shm/held")
     cluster("exec", LOST_NODE, "touch", "/dev/shm/hold")
     started = time.time()
-    job = subprocess.Popen(command, cwd="/", env=dict(os.environ, **CLUSTER_ENV), stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    job = subprocess.Popen(command, cwd="/", env=dict(os.environ, **CLUSTER_ENV, **HELD),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
     stderr = StandardError(job.stderr)
     stderr.start()
     try:
@@ -230,8 +236,8 @@ def check_lost_run(hosts, report_tool, run):
         wrong.append("ranks %s, complete %s, failed %s; standard error's end: %s" % (
             report["ranks"], report["complete"], report["failed_nodes"], run["stderr"][-2000:]))
     keys = [m["key"] for m in report["measurements"]]
-    [node3] = [n for n in report["nodes"] if n["node"] == LOST_NODE] or [{"no_answer_in": None}]
-    lost_in = keys.index(node3["no_answer_in"]) if node3["no_answer_in"] in keys else None
+    no_answer_in = next((n["no_answer_in"] for n in report["nodes"] if n["node"] == LOST_NODE), None)
+    lost_in = keys.index(no_answer_in) if no_answer_in in keys else None
     first_missing = {}
     for index, measurement in enumerate(report["measurements"]):
         for w in measurement["workers"]:
