@@ -61,6 +61,7 @@ void skip_single_phase(Workload workload) {
 int workers_rank0_can_hear(std::uint64_t open_file_limit) {
   const std::string too_few_files = open_file_warning(open_file_limit, nproc);
   if (!too_few_files.empty()) write_error_line(too_few_files);
+  test_hook_before_descriptor_count();
   const int before = open_descriptors();
   const bool answered = first_word_with_last_rank(iproc, nproc, ANSWER_MARGIN_SECONDS);
   const int after = open_descriptors();

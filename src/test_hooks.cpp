@@ -79,6 +79,15 @@ void test_hook_at_the_end(int rank) {
   if (names_rank("STELVANE_TEST_STOP_AT_END", rank)) std::raise(SIGSTOP);
 }
 
+void test_hook_before_descriptor_count() {
+  const char* milliseconds = std::getenv("STELVANE_TEST_PROGRESS_BEFORE_COUNT_MS");
+  if (milliseconds == nullptr) return;
+  // Probing makes progress: Open MPI accepts a waiting connection in it.
+  const double until = MPI_Wtime() + std::atoi(milliseconds) / 1000.0;
+  int arrived = 0;
+  while (MPI_Wtime() < until) MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &arrived, MPI_STATUS_IGNORE);
+}
+
 void test_hook_before_block_workload(int rank, const char* block_input) {
   if (names_rank("STELVANE_TEST_REMOVE_BLOCK_INPUT", rank)) std::remove(block_input);
   const char* resize = std::getenv("STELVANE_TEST_BLOCK_INPUT_SIZE");

@@ -13,6 +13,9 @@
 // A worker marks "at_the_end" once its last report has left;
 // STELVANE_TEST_STOP_AT_END=rank stops that worker (SIGSTOP) then, as a
 // process that hangs at the end of the run.
+// STELVANE_TEST_PROGRESS_BEFORE_COUNT_MS=ms keeps rank 0 making MPI progress
+// that long before it counts its descriptors for the first word, so that a
+// connection a peer opened early is accepted before the count.
 #pragma once
 
 #ifdef STELVANE_TEST_HOOKS
@@ -21,10 +24,12 @@ void test_hook_before_block_workload(int rank, const char* block_input);
 void test_hook_mark(const char* event, double mpi_time);  // the wall-clock time of an MPI_Wtime reading
 void test_hook_peak_memory();
 void test_hook_at_the_end(int rank);
+void test_hook_before_descriptor_count();
 #else
 inline void test_hook_slow_worker(int) {}
 inline void test_hook_before_block_workload(int, const char*) {}
 inline void test_hook_mark(const char*, double) {}
 inline void test_hook_peak_memory() {}
 inline void test_hook_at_the_end(int) {}
+inline void test_hook_before_descriptor_count() {}
 #endif

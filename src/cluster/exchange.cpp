@@ -123,12 +123,20 @@ bool wait_for_all_ranks_or_word() {
 bool first_word_with_last_rank(int own_rank, int ranks, double seconds) {
   const int last = ranks - 1;
   if (last == 0 || (own_rank != 0 && own_rank != last)) return true;
-  const int other = own_rank == 0 ? last : 0;
-  MPI_Request words[2];
-  MPI_Irecv(nullptr, 0, MPI_BYTE, other, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[0]);
-  MPI_Isend(nullptr, 0, MPI_BYTE, other, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[1]);
   const double until = MPI_Wtime() + seconds;
-  return wait_all_quietly(2, words, [&] { return MPI_Wtime() > until; });
+  const auto too_late = [&] { return MPI_Wtime() > until; };
+  MPI_Request words[2];
+  if (own_rank == 0) {
+    MPI_Isend(nullptr, 0, MPI_BYTE, last, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[0]);
+    MPI_Irecv(nullptr, 0, MPI_BYTE, last, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[1]);
+    return wait_all_quietly(2, words, too_late);
+  }
+  // The last rank only answers: had it spoken first, its connection could
+  // reach rank 0 before rank 0 counts what it holds, and hide the cost.
+  MPI_Irecv(nullptr, 0, MPI_BYTE, 0, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[0]);
+  if (!wait_all_quietly(1, words, too_late)) return false;
+  MPI_Isend(nullptr, 0, MPI_BYTE, 0, FIRST_WORD_TAG, MPI_COMM_WORLD, &words[1]);
+  return wait_all_quietly(1, &words[1], too_late);
 }
 
 int agree_on_reporting_workers(int rank0_decision) {

@@ -32,7 +32,8 @@ inline constexpr int GREETING = -1;
 
 // Every rank: rank 0 and the last rank exchange an empty message, the first
 // between them, so that rank 0 can see what a connection to a peer costs
-// it. Returns false where the other gave no word within `seconds`.
+// it. Rank 0 speaks first; the last rank answers once it has heard. Returns
+// false where the other gave no word within `seconds`.
 bool first_word_with_last_rank(int own_rank, int ranks, double seconds);
 
 // Every rank: how many workers, from rank 1 on, send their reports to rank
