@@ -282,7 +282,7 @@ class VirtualCluster(unittest.TestCase):
         # descriptors: a connection the last rank opened by then must not
         # hide what a peer costs.
         ranks, limit = 40, 60
-        early = {"STELVANE_TEST_PROGRESS_BEFORE_COUNT_MS": "3000"}
+        early = {"STELVANE_TEST_PROGRESS_BEFORE_COUNT_MS": "1000"}
         command = self.mpirun(ranks, SCALE, ["--oversubscribe"] if MPI == "openmpi" else [], forward=early)
         command[-1:] = ["/bin/sh", "-c", 'if [ "${OMPI_COMM_WORLD_RANK:-$PMI_RANK}" = 0 ]; then '
                         'ulimit -Sn %d && ulimit -Hn %d; fi; exec "$0"' % (limit, limit), SCALE]
