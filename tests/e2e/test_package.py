@@ -4,7 +4,8 @@ the module file loaded by Lmod, the man pages found and clean, and the
 benchmark the RPM installed (byte for byte the Debian package's) run at the
 shipped sizes on two ranks (the whole run checked end to end, every byte of
 the byte-wise workload its own system call on rank 0) and read by its
-stelvane-report."""
+stelvane-report. And a build folder set up again for the other MPI family
+builds against that family."""
 import filecmp
 import glob
 import os
@@ -109,3 +110,16 @@ class Package(JobTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class BuildFolder(unittest.TestCase):
+    def test_a_build_folder_asked_for_the_other_family_builds_against_it(self):
+        # What find_package cached for the first family must not outlive the
+        # change: the binaries would start under the other launcher as one
+        # job of one rank per process.
+        source = os.path.join(HERE, "..", "..")
+        with tempfile.TemporaryDirectory(prefix="stelvane-configure-") as folder:
+            for family in ("mpich", "openmpi", "mpich"):
+                done = run(["cmake", "-S", source, "-B", folder, "-DSTELVANE_MPI=" + family])
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn("-- MPI family: %s\n" % family, done.stdout)
