@@ -16,9 +16,9 @@ SPAN_MARK = re.compile(r'^(\d+) +access\("stelvane-span-(begin|end):(\w+)"')
 SYSTEM_CALL = re.compile(r'^(\d+) +(\w+)\(')
 
 
-def build(build_dir, targets=(), option="-DSTELVANE_BENCH=ON"):
+def build(build_dir, targets=(), options=("-DSTELVANE_BENCH=ON",)):
     """Configures and builds build_dir (only `targets`, when given)."""
-    subprocess.run(["cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", option],
+    subprocess.run(["cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release"] + list(options),
                    check=True, stdout=subprocess.DEVNULL)
     chosen = ["--target"] + list(targets) if targets else []
     subprocess.run(["cmake", "--build", build_dir, "-j", str(os.cpu_count() or 1)] + chosen, check=True,
