@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "cluster/exchange.h"
 #include "failures.h"
@@ -14,6 +15,18 @@
 #include "workloads/cluster_reports.h"
 
 namespace {
+
+void pause_for_the_grace() { std::this_thread::sleep_for(std::chrono::duration<double>(END_GRACE_SECONDS)); }
+
+// Rank 0 tells the workers left that the run is over, for the job to be
+// ended: each of them then ends it. Some launchers (hydra) end at the first
+// rank's MPI_Abort and drop what is still on its way from rank 0's output,
+// the lines that name the lost: unless a signal is ending the job, rank 0
+// gives its output that long first.
+void tell_the_others_to_end(const std::vector<int>& workers) {
+  if (!stop_requested()) pause_for_the_grace();
+  tell_run_is_over(workers);
+}
 
 // Rank 0, once the report is written: waits for every worker to come to the
 // end of the run, for at most the margin for late starters; true when all
@@ -29,7 +42,7 @@ bool every_worker_came_to_the_end() {
   if (end.missing.empty())
     write_error_line(line("stelvane-mpi: not every rank came to the end of the run within ", ANSWER_MARGIN_SECONDS,
                           " s of the report's end; the job is ended, and every figure is in the report"));
-  tell_run_is_over(end.at_the_end);
+  tell_the_others_to_end(end.at_the_end);
   return false;
 }
 
@@ -41,7 +54,7 @@ bool every_worker_came_to_the_end() {
 void rank0_waits_for_the_end() {
   if (job_being_ended()) end_by_stop_signal();
   if (workers_lost() || stop_requested()) {
-    tell_run_is_over(answering_workers());
+    tell_the_others_to_end(answering_workers());
     MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
   }
   if (!every_worker_came_to_the_end()) MPI_Abort(MPI_COMM_WORLD, EXIT_CUT_SHORT);
@@ -69,7 +82,7 @@ int leave_the_run() {
   if (!run_failed()) return 0;
   // Rank 0's non-zero status ends the job under some launchers: the
   // workers, gone from MPI by now, get the time to leave with their own.
-  if (iproc == 0) std::this_thread::sleep_for(std::chrono::duration<double>(END_GRACE_SECONDS));
+  if (iproc == 0) pause_for_the_grace();
   return EXIT_FAILED_MEASUREMENT;
 }
 

@@ -69,4 +69,6 @@ inline constexpr double ANSWER_MARGIN_SECONDS = STELVANE_ANSWER_MARGIN_SECONDS;
 // first: their work is done, and they must be gone with status 0 before its
 // non-zero status reaches the launcher, which then ends every rank still
 // running (mpirun, hydra). A worker leaves within milliseconds of the end.
+// Rank 0 ending a job with lost workers gives its own output as long to
+// reach the launcher before any rank aborts.
 inline constexpr double END_GRACE_SECONDS = 2.0;
