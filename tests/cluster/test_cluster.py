@@ -650,7 +650,11 @@ class VirtualCluster(unittest.TestCase):
         self.assertEqual([name for name, node in first.items() if node["by_peers"] == "slow"], ["node3"])
         first, second = first["node3"], second["node3"]
         self.assertTrue(first["own_normal"]["low_run"])
-        self.assertNotEqual(first["by_own_normal"], "slow")  # one run is never enough on its own line
+        # One run is never enough on its own line: where node3 is named slow
+        # at once, a history run just before was low too, by chance (the
+        # host runs other tests beside).
+        if first["by_own_normal"] == "slow":
+            self.assertGreaterEqual(first["own_normal"]["low_runs_of_last"]["low"], 2, first)
         self.assertEqual((second["by_own_normal"], second["cause"]["cause"]), ("slow", "cpu"), second)
 
 
