@@ -186,15 +186,15 @@ def wait_until(condition, seconds, what, job):
 def lose_node(command, fault, binary, bound):
     """Runs `command` with the variables HELD (rank 2 held in its second
     measurement; mpirun must pass them on), and once rank 0 has measured
-    alone and rank 2 is held, `fault`s node3: "frozen" stops every process of the node where it stands (cgroup
-    freezer), "killed" kills rank 2 alone. {'rc', 'stderr', 'started',
+    alone and rank 2 is held, `fault`s node3: "frozen" stops every process
+    of the node where it stands (cgroup freezer), "killed" kills rank 2 alone. {'rc', 'stderr', 'started',
     'faulted', 'ended', 'first_measurement', 'reported'}, times in seconds
     since the epoch (the last two rank 0's marks, None if it made none)."""
     cluster("exec", LOST_NODE, "rm", "-f", "/dev/shm/held")
     cluster("exec", LOST_NODE, "touch", "/dev/shm/hold")
     started = time.time()
-    job = subprocess.Popen(command, cwd="/", env=dict(os.environ, **CLUSTER_ENV, **HELD),
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    job = subprocess.Popen(command, cwd="/", env=dict(os.environ, **CLUSTER_ENV, **HELD), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
     stderr = StandardError(job.stderr)
     stderr.start()
     try:
