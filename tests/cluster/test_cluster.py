@@ -398,6 +398,8 @@ class VirtualCluster(unittest.TestCase):
             "STELVANE_TEST_DELAY_FLAG": "/dev/shm/held", "STELVANE_TEST_HOLD_FILE": "/dev/shm/hold",
             "STELVANE_TEST_MARKS": "1"}
 
+    HOLD_BOUND = 240
+
     def lose_node3(self, command, fault, bound, then=None):
         """Starts `command`, does `fault` (given rank 2's PIDs) once rank 0
         has measured alone and rank 2 is held in its second measurement, its
@@ -410,10 +412,15 @@ class VirtualCluster(unittest.TestCase):
         cluster("exec", "node3", "touch", "/dev/shm/hold")
         started = time.time()
         process = self.start(command, self.HELD)
-        deadline = time.time() + 60
+        # The job's start and rank 0's measurements alone come first: 60 s
+        # once under the test command's full load on two cores, so four
+        # times that. The wait ends as soon as rank 2 is held, or the job ends.
+        deadline = time.time() + self.HOLD_BOUND
         while cluster("exec", "node3", "cat", "/dev/shm/held", check=False).stdout.strip() != "2":
             self.assertIsNone(process.poll(), "the job ended before rank 2 was held")
-            self.assertLess(time.time(), deadline, "rank 2 was never held in its second measurement")
+            if time.time() > deadline:
+                os.killpg(process.pid, signal.SIGKILL)
+                self.fail("rank 2 was never held in its second measurement: waited %d s for it" % self.HOLD_BOUND)
             time.sleep(0.05)
         stderr_read = self.read_until_marked(process, "measured")
         fault(self.wait_for_process("node3", "stelvane-mpi-testsize", process))
