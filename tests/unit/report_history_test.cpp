@@ -175,6 +175,7 @@ JudgedRun judged_run(const ResultFile& file, std::initializer_list<int> slowed, 
     node.workers = 1;
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
       node.ratios[m] = name == "a" && std::find(slowed.begin(), slowed.end(), m) != slowed.end() ? ratio : 1.0;
+      node.fleet_ratios[m] = node.ratios[m];  // one kind: its level against the cluster is its ratio
       node.lines[m] = LOW_RATIO_FLOOR;
       node.low[m] = verdicts.judged[m] && node.ratios[m] < node.lines[m];
       node.figures[m] = 100;

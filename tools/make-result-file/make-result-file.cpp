@@ -5,7 +5,7 @@
 //   make-result-file DIR --ranks N [--ranks-per-node K] [--seed S]
 //                    [--scale F] [--spread S] [--fleet-spread F]
 //                    [--short-blocks] [--slow NODE=F]... [--failed NODE]...
-//                    [--kind SHARE=F]...
+//                    [--kind SHARE=F]... [--new-from N=F]
 //                    [--time "Mon Dec  7 01:17:13 2026"] [--zone UTC]
 //
 // Nodes are named cn0000, cn0001, ...; rank r runs on node r mod nodes, as
@@ -19,7 +19,9 @@
 // bought in stages), times F on a --slow node, times F on the nodes from
 // SHARE of the way through the list with --kind SHARE=F (the last such
 // option that reaches a node: --kind 0.7=0.6 makes the last 30 % an older
-// kind at 0.6); with --short-blocks the block
+// kind at 0.6); with --new-from N=F the nodes from cn<N> on are new to the
+// cluster, at F times the first nodes' typical speed, and the kinds are
+// placed among the first N as if they were all; with --short-blocks the block
 // measurements run 100 times faster, too short to be judged, as in the
 // benchmark scripts' mid-size runs; a --failed node's block
 // measurements failed (nan). Prints the path of the file it wrote.
@@ -52,6 +54,8 @@ struct Options {
   bool short_blocks = false;
   std::map<std::string, double> slow;  // node: factor
   std::vector<std::pair<double, double>> kinds;  // from this share of the nodes on: factor
+  int new_from = -1;                             // the first new node; -1: none
+  double new_factor = 1.0;
   std::map<std::string, bool> failed;
   std::string time = "Mon Dec  7 01:17:13 2026";
   std::string zone = "UTC";
@@ -60,7 +64,8 @@ struct Options {
 [[noreturn]] void usage(const std::string& problem) {
   std::cerr << "make-result-file: " << problem
             << "\nusage: make-result-file DIR --ranks N [--ranks-per-node K] [--seed S] [--scale F] "
-               "[--spread S] [--fleet-spread F] [--short-blocks] [--slow NODE=F]... [--failed NODE]... [--kind SHARE=F]... [--time TEXT] "
+               "[--spread S] [--fleet-spread F] [--short-blocks] [--slow NODE=F]... [--failed NODE]... [--kind SHARE=F]... "
+               "[--new-from N=F] [--time TEXT] "
                "[--zone ZONE]\n";
   std::exit(2);
 }
@@ -105,6 +110,12 @@ Options parse(int argc, char* argv[]) {
       const std::size_t equals = share_and_factor.find('=');
       if (equals == std::string::npos) usage("--kind takes SHARE=FACTOR");
       options.kinds.push_back({std::atof(share_and_factor.c_str()), std::atof(share_and_factor.c_str() + equals + 1)});
+    } else if (arg == "--new-from") {
+      const std::string first_and_factor = value();
+      const std::size_t equals = first_and_factor.find('=');
+      if (equals == std::string::npos) usage("--new-from takes N=FACTOR");
+      options.new_from = std::atoi(first_and_factor.c_str());
+      options.new_factor = std::atof(first_and_factor.c_str() + equals + 1);
     } else if (arg.rfind("--", 0) == 0) usage("unknown option " + arg);
     else options.directory = arg;
   }
@@ -143,10 +154,11 @@ int main(int argc, char* argv[]) {
   std::mt19937 fleet(20261207);
   std::uniform_real_distribution<double> within(1.0 - options.fleet_spread, 1.0 + options.fleet_spread);
   for (double& speed : own_speed) speed = within(fleet);
+  const int established = options.new_from >= 0 && options.new_from < nodes ? options.new_from : nodes;
   for (int node = 0; node < nodes; ++node) {
-    double kind = 1.0;
+    double kind = node >= established ? options.new_factor : 1.0;
     for (const auto& [share, factor] : options.kinds)
-      if (node >= share * nodes) kind = factor;
+      if (node < established && node >= share * established) kind = factor;
     own_speed[node] *= kind;
   }
 

@@ -12,7 +12,9 @@
 //   learned   from the kept runs: the nodes' levels (in each measurement, the
 //             median of a node's ratios to the whole fleet in its earlier
 //             runs) fall into kinds, found anew from the history each time;
-//   seen      in one run: the nodes' figures fall into kinds.
+//             nodes they hold alike stay one kind, whatever one run shows;
+//   seen      in one run: the nodes' figures fall into kinds; with kept
+//             runs, only for the nodes they do not know yet (history.h).
 //
 // Kinds are found by splitting: in each judged measurement the nodes are
 // sorted by the logarithm of their level, and a place between two

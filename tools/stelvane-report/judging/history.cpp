@@ -9,6 +9,7 @@ RunSummary summarize(const ResultFile& file, const Verdicts& verdicts, bool by_k
   run.source = file.source;
   run.stamp = file.stamp;
   std::copy(std::begin(verdicts.judged), std::end(verdicts.judged), run.judged);
+
   for (const NodeVerdict& verdict : verdicts.nodes) {
     RunSummary::Node& node = run.nodes.emplace_back();
     node.name = verdict.node;
@@ -16,6 +17,7 @@ RunSummary summarize(const ResultFile& file, const Verdicts& verdicts, bool by_k
     node.verdict = verdict.by_peers;
     const double* ratios = by_kind ? verdict.ratios : verdict.fleet_ratios;
     std::copy(ratios, ratios + MEASUREMENT_COUNT, node.ratios);
+    std::copy(std::begin(verdict.figures), std::end(verdict.figures), node.figures);
   }
   return run;
 }
@@ -54,7 +56,7 @@ std::vector<NodeLevel> NodeHistories::levels(const RunSummary& run) const {
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
       std::vector<double> ratios;
       for (const Point* point : points)
-        if (point->judged[m] && std::isfinite(point->fleet_ratios[m])) ratios.push_back(point->fleet_ratios[m]);
+        if (point->judged[m] && std::isfinite(point->ratios[m])) ratios.push_back(point->ratios[m]);
       if (static_cast<int>(ratios.size()) >= MIN_HISTORY_RUNS) level.level[m] = median_of(ratios);
     }
   }
@@ -70,7 +72,11 @@ HeldRun NodeHistories::take(const RunSummary& fleet, const RunSummary& run, bool
   HeldRun held;
   held.normals = normals_of(windows, trend);
   run_to_run(windows, held.run_to_run);
-  for (std::size_t i = 0; i < run.nodes.size(); ++i) hold(run, run.nodes[i], windows[i], held.normals[i]);
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+    hold(fleet, fleet.nodes[i], windows[i], held.normals[i]);
+    std::vector<double> change = change_of(fleet.nodes[i], windows[i], held.normals[i]);
+    if (!change.empty()) held.changes.push_back(std::move(change));
+  }
   remember(fleet, run, held.normals);
   return held;
 }
@@ -120,6 +126,20 @@ std::vector<OwnNormal> NodeHistories::normals_of(const std::vector<std::vector<c
   return normals;
 }
 
+std::vector<double> NodeHistories::change_of(const RunSummary::Node& node, const std::vector<const Point*>& earlier,
+                                             const OwnNormal& own) {
+  if (!own.known_anywhere()) return {};
+  std::vector<double> change(MEASUREMENT_COUNT, NO_FIGURE);
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    if (!own.known(m)) continue;
+    std::vector<double> usual;
+    for (const Point* point : earlier)
+      if (point->counts[m] && std::isfinite(point->figures[m])) usual.push_back(point->figures[m]);
+    change[m] = node.figures[m] / median_of(usual);
+  }
+  return change;
+}
+
 void NodeHistories::hold(const RunSummary& run, const RunSummary::Node& node, const std::vector<const Point*>& earlier,
                          OwnNormal& own) {
   int lows = 0;
@@ -127,6 +147,7 @@ void NodeHistories::hold(const RunSummary& run, const RunSummary::Node& node, co
     if (!own.known(m) || !(own.normal[m] > 0)) continue;
     own.line[m] = own.normal[m] * (1.0 - OWN_LOW_SPREADS * own.spread[m]);
     if (!run.judged[m]) continue;
+    own.ratio[m] = node.ratios[m];
     own.deviation[m] = node.ratios[m] / own.normal[m];
     own.low[m] = node.ratios[m] < own.line[m];  // false for NaN: failed, or not compared
     lows += own.low[m];
@@ -146,8 +167,8 @@ void NodeHistories::remember(const RunSummary& fleet, const RunSummary& run, con
     const RunSummary::Node& node = run.nodes[i];
     Point& point = points_[node.name].emplace_back();
     point.workers = node.workers;
-    std::copy(std::begin(node.ratios), std::end(node.ratios), point.ratios);
-    std::copy(std::begin(fleet.nodes[i].ratios), std::end(fleet.nodes[i].ratios), point.fleet_ratios);
+    std::copy(std::begin(fleet.nodes[i].ratios), std::end(fleet.nodes[i].ratios), point.ratios);
+    std::copy(std::begin(fleet.nodes[i].figures), std::end(fleet.nodes[i].figures), point.figures);
     point.low_run = normals[i].low_run;
     const bool usable = !point.low_run && node.verdict != Verdict::slow && node.verdict != Verdict::failed;
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
@@ -177,6 +198,7 @@ void hold_against_own_normals(Verdicts& verdicts, HeldRun held) {
     node.verdict = worse_of(node.by_peers, node.by_own_normal);
     node.cause = probable_cause(node, verdicts.judged);
   }
+  find_shared_falls(verdicts);
   order_worst_first(verdicts);
 }
 
@@ -205,20 +227,25 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
   order_by_start(order, [](const Placed& run) -> const RunStamp& { return run.summary->stamp; });
 
   NodeHistories histories;
+  std::vector<const RunSummary*> taken;
   int held = 0;
   for (const Placed& run : order) {
-    const Grouping grouping = history_grouping(*run.summary, histories.levels(*run.summary), declared);
+    const std::vector<NodeLevel> levels = histories.levels(*run.summary);
+    const Grouping grouping = history_grouping(*run.summary, levels, declared);
+    const RunSummary fleet = against_known(*run.summary, levels);
     if (run.judged < 0) {
-      histories.take(*run.summary, judged_by_kind(*run.summary, grouping), false);
+      histories.take(fleet, judged_by_kind(*run.summary, grouping), false);
     } else {
       JudgedRun& target = judged[run.judged];
       target.history_runs = held;
       if (!grouping.trivial(target.verdicts.nodes.size()) || !target.verdicts.groups.empty())
         judge_by_kind(target.verdicts, grouping);
       HeldRun against_history =
-          histories.take(*run.summary, summarize(*target.file, target.verdicts, true), true);
+          histories.take(fleet, summarize(*target.file, target.verdicts, true), true);
+      target.verdicts.cluster = cluster_change(against_history.changes, *run.summary, taken);
       hold_against_own_normals(target.verdicts, std::move(against_history));
     }
+    taken.push_back(run.summary);
     ++held;
   }
 }

@@ -27,13 +27,18 @@ std::string peer_rule_text();
 struct HeldRun {
   std::vector<OwnNormal> normals;
   double run_to_run[MEASUREMENT_COUNT];
+  // Each node's figure over its usual one (the median of its figures in the
+  // runs that make its normal), a row per node with a normal somewhere.
+  std::vector<std::vector<double>> changes;
 };
 
 class NodeHistories {
  public:
   // Every node of a run against its earlier runs: `fleet` as the run is
-  // kept, `by_kind` the same nodes judged within their groups, which their
-  // normals are made of. With `trend`, each normal with its earlier ratios.
+  // kept, its ratios to every node alike, which the nodes' normals are made
+  // of; `by_kind` the same nodes judged within their groups, whose verdicts
+  // say which runs count toward a normal. With `trend`, each normal with its
+  // earlier ratios.
   HeldRun take(const RunSummary& fleet, const RunSummary& by_kind, bool trend);
   // A run whose nodes are all of one kind.
   HeldRun take(const RunSummary& run, bool trend) { return take(run, run, trend); }
@@ -46,8 +51,8 @@ class NodeHistories {
  private:
   struct Point {
     int workers = 0;
-    double ratios[MEASUREMENT_COUNT];        // within its group
-    double fleet_ratios[MEASUREMENT_COUNT];  // to every node alike
+    double ratios[MEASUREMENT_COUNT];   // to every node alike, whatever its group
+    double figures[MEASUREMENT_COUNT];  // the median of its ranks' 
     bool judged[MEASUREMENT_COUNT] = {};
     bool counts[MEASUREMENT_COUNT] = {};  // makes its normal there: judged, and not slow, failed or low then
     bool low[MEASUREMENT_COUNT] = {};
@@ -62,6 +67,9 @@ class NodeHistories {
   static std::vector<double> ratios_in(const std::vector<const Point*>& points, int m, bool counted_only);
   // The median over the nodes of how far each one's ratios stray in its window.
   static void run_to_run(const std::vector<std::vector<const Point*>>& windows, double (&spreads)[MEASUREMENT_COUNT]);
+  // The node's figures in this run over its usual ones; empty without a normal.
+  static std::vector<double> change_of(const RunSummary::Node& node, const std::vector<const Point*>& earlier,
+                                       const OwnNormal& own);
   // Its line, where this run's ratios lie, and its low runs.
   static void hold(const RunSummary& run, const RunSummary::Node& node, const std::vector<const Point*>& earlier,
                    OwnNormal& own);
@@ -76,15 +84,25 @@ class NodeHistories {
 // the order given, history first. A history run with the stamped file name
 // of a judged run is that run, and is left out.
 // Each run is judged within the declared groups when given, else within the
-// kinds learned from the runs before it, else within the kinds seen in it
-// (groups.h); its nodes' normals are made of their ratios within their
-// groups.
+// kinds learned from the runs before it: what the kept runs know wins over
+// what one run shows, so nodes they hold alike stay one kind, however many
+// of them fall together. Kinds seen in the run place only the nodes the
+// kept runs do not know yet (new nodes, or every node in a first run).
+// Its nodes' normals are made of their levels against the cluster
+// (own_normal.h); falls that several nodes share are named (shared_falls.h),
+// and the cluster is held against its kept runs (cluster_change.h).
 void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<RunSummary>& history,
                            const std::vector<DeclaredGroup>* declared = nullptr);
 
 // The groups a run is judged in, given its nodes' levels (NodeHistories).
 Grouping history_grouping(const RunSummary& run, const std::vector<NodeLevel>& levels,
                           const std::vector<DeclaredGroup>* declared);
+
+// A run's ratios to every node alike, the nodes the history knows (those
+// with a level) compared with each other only: nodes that join the cluster
+// do not move the known nodes' levels, however many and however fast. The
+// run as it is when the history knows all its nodes or none.
+RunSummary against_known(const RunSummary& run, const std::vector<NodeLevel>& levels);
 
 // A kept run judged again within these groups, from its ratios to every node:
 // its ratios within its group and its verdict by its kind. The run as it is

@@ -1,5 +1,6 @@
 // The groups a kept run is judged in, and the run judged again within them
 // (history.h, groups.h).
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -17,37 +18,77 @@ double distance_to(const RunSummary::Node& node, const std::array<double, MEASUR
   return distance;
 }
 
-// The kinds the nodes' levels fall into; a node with no level yet (new, or
-// with other workers than before) joins the kind its ratios in this run lie
-// nearest.
-Grouping learned_kinds(const RunSummary& run, const std::vector<NodeLevel>& levels) {
-  const bool every[MEASUREMENT_COUNT] = {true, true, true, true, true, true};
+// The levels of the nodes the kept runs know.
+std::vector<NodeLevel> known_levels(const std::vector<NodeLevel>& levels) {
   std::vector<NodeLevel> known;
   for (const NodeLevel& level : levels)
-    for (double value : level.level)
-      if (value > 0) {
-        known.push_back(level);
-        break;
-      }
+    if (std::any_of(std::begin(level.level), std::end(level.level), [](double value) { return value > 0; }))
+      known.push_back(level);
+  return known;
+}
+
+// The kinds the known nodes' levels fall into: one kind, "kind 1", when
+// they do not split.
+Grouping learned_kinds(const std::vector<NodeLevel>& known) {
+  const bool every[MEASUREMENT_COUNT] = {true, true, true, true, true, true};
   Grouping grouping = kinds_of(known, every, GroupSource::learned);
-  if (grouping.groups.empty()) return grouping;
+  if (grouping.groups.empty()) {
+    grouping.groups.push_back({"kind 1", GroupSource::learned});
+    for (const NodeLevel& level : known) grouping.group_of[level.node] = 0;
+  }
+  return grouping;
+}
+
+// A new node (no level yet) joins the learned kind its ratios in this run
+// lie nearest.
+void join_nearest(const RunSummary::Node& node, const std::vector<NodeLevel>& known, Grouping& grouping) {
   std::vector<std::vector<double>> members(grouping.groups.size() * MEASUREMENT_COUNT);
   for (const NodeLevel& level : known)
     for (int m = 0; m < MEASUREMENT_COUNT; ++m)
       if (level.level[m] > 0) members[grouping.of(level.node) * MEASUREMENT_COUNT + m].push_back(level.level[m]);
-  std::vector<std::array<double, MEASUREMENT_COUNT>> medians(grouping.groups.size());
-  for (std::size_t g = 0; g < grouping.groups.size(); ++g)
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) medians[g][m] = median_of(members[g * MEASUREMENT_COUNT + m]);
+  double nearest = std::numeric_limits<double>::infinity();
+  for (std::size_t g = 0; g < grouping.groups.size(); ++g) {
+    std::array<double, MEASUREMENT_COUNT> median;
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) median[m] = median_of(members[g * MEASUREMENT_COUNT + m]);
+    if (distance_to(node, median) < nearest) {
+      nearest = distance_to(node, median);
+      grouping.group_of[node.name] = static_cast<int>(g);
+    }
+  }
+}
+
+// Places the nodes the kept runs do not know yet by the kinds seen in this
+// run: a new node of a seen kind that holds known nodes joins the learned
+// kind most of them are in; the new nodes of a seen kind that holds none are
+// a group of their own, judged among themselves. Seen kinds never move a
+// known node.
+void place_new_nodes(const RunSummary& run, const Verdicts& verdicts, const std::vector<NodeLevel>& known,
+                     Grouping& grouping) {
+  const Grouping seen = grouping_of(verdicts, nullptr);
+  std::vector<std::vector<int>> known_in(seen.groups.size(), std::vector<int>(grouping.groups.size(), 0));
+  for (const NodeLevel& level : known)
+    if (seen.of(level.node) >= 0) ++known_in[seen.of(level.node)][grouping.of(level.node)];
+  std::vector<int> new_group(seen.groups.size(), -1);
+  int new_kinds = 0;
   for (const RunSummary::Node& node : run.nodes) {
     if (grouping.of(node.name) >= 0) continue;
-    double nearest = std::numeric_limits<double>::infinity();
-    for (std::size_t g = 0; g < medians.size(); ++g)
-      if (distance_to(node, medians[g]) < nearest) {
-        nearest = distance_to(node, medians[g]);
-        grouping.group_of[node.name] = static_cast<int>(g);
-      }
+    const int kind = seen.of(node.name);
+    if (kind < 0) {
+      join_nearest(node, known, grouping);
+      continue;
+    }
+    const std::vector<int>& counts = known_in[kind];
+    const auto most = std::max_element(counts.begin(), counts.end());
+    if (*most > 0) {
+      grouping.group_of[node.name] = static_cast<int>(most - counts.begin());
+      continue;
+    }
+    if (new_group[kind] < 0) {
+      new_group[kind] = static_cast<int>(grouping.groups.size());
+      grouping.groups.push_back({"new kind " + std::to_string(++new_kinds), GroupSource::seen});
+    }
+    grouping.group_of[node.name] = new_group[kind];
   }
-  return grouping;
 }
 
 // A kept run as a verdict on figures: its ratios to every node stand for
@@ -76,9 +117,26 @@ Grouping history_grouping(const RunSummary& run, const std::vector<NodeLevel>& l
                           const std::vector<DeclaredGroup>* declared) {
   const Verdicts verdicts = as_verdicts(run);
   if (declared != nullptr) return grouping_of(verdicts, declared);
-  Grouping learned = learned_kinds(run, levels);
-  if (!learned.trivial(run.nodes.size())) return learned;
-  return grouping_of(verdicts, nullptr);
+  const std::vector<NodeLevel> known = known_levels(levels);
+  // A first run: nothing kept says which nodes are alike.
+  if (known.empty()) return grouping_of(verdicts, nullptr);
+  Grouping grouping = learned_kinds(known);
+  if (known.size() < run.nodes.size()) place_new_nodes(run, verdicts, known, grouping);
+  return grouping;
+}
+
+RunSummary against_known(const RunSummary& run, const std::vector<NodeLevel>& levels) {
+  const std::vector<NodeLevel> known = known_levels(levels);
+  if (known.empty() || known.size() == run.nodes.size()) return run;
+  Grouping known_alike;
+  known_alike.groups.push_back({"known", GroupSource::learned});
+  for (const NodeLevel& level : known) known_alike.group_of[level.node] = 0;
+  Verdicts verdicts = as_verdicts(run);
+  judge_by_kind(verdicts, known_alike);
+  RunSummary relative = run;
+  for (std::size_t i = 0; i < run.nodes.size(); ++i)
+    std::copy(std::begin(verdicts.nodes[i].ratios), std::end(verdicts.nodes[i].ratios), relative.nodes[i].ratios);
+  return relative;
 }
 
 RunSummary judged_by_kind(const RunSummary& run, const Grouping& grouping) {

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "judging/causes.h"
+#include "judging/cluster_change.h"
 #include "judging/groups.h"
 #include "judging/measurement_flags.h"
 #include "judging/own_normal.h"
+#include "judging/shared_falls.h"
 #include "judging/robust.h"
 #include "reading/result_reader.h"
 #include "reading/run_summary.h"
@@ -37,6 +39,7 @@ struct NodeVerdict {
   double ratios[MEASUREMENT_COUNT];   // figure / median of the others; NaN when not compared
   double fleet_ratios[MEASUREMENT_COUNT];  // the same against every node alike, whatever the groups
   int group = -1;                     // index into Verdicts::groups; -1: in none
+  int fall = -1;                      // index into Verdicts::falls; -1: in none
   bool between_kinds = false;         // out of line for its kind, toward another: not told apart
   bool between[MEASUREMENT_COUNT] = {};  // where it lies so
   double lines[MEASUREMENT_COUNT];    // the ratio below which it is low; NaN when not compared
@@ -60,6 +63,8 @@ struct Verdicts {
   double run_to_run[MEASUREMENT_COUNT] = {NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE, NO_FIGURE};
   bool enough_nodes = false;              // at least MIN_COMPARED_NODES with figures
   std::vector<GroupReport> groups;        // the groups the nodes were judged in; empty: none
+  std::vector<SharedFall> falls;          // below their own normals together
+  ClusterChange cluster;                  // against the kept runs; unknown without them
   std::unordered_map<std::string, std::size_t> index;  // node name: its place in nodes
   const NodeVerdict* of(const std::string& node) const;
   // Whether a worker's figure in measurement m counts against its node: the

@@ -1,23 +1,26 @@
 // Each node against its own earlier runs.
 //
 // Nodes bought in stages differ among themselves by 10 to 20 %, yet each one
-// keeps its ratio (its figure over the median of the nodes it is compared
-// with: verdict.h) within a few percent from run to run. So a node is also
-// held against itself:
+// keeps its level against the cluster (its figure over the median of every
+// other node with as many workers, whatever the groups) within a few percent
+// from run to run. So a node is also held against itself, in that level:
+// within its group it would keep its ratio when the whole group falls with
+// it (a rack whose cooling failed, a kind that got a bad firmware), and such
+// a fall must be named, whatever other nodes fell with it:
 //
-//   its own normal  in a measurement, the median of its ratios in its last
+//   its own normal  in a measurement, the median of its levels in its last
 //                   HISTORY_WINDOW earlier runs of the same shape (as many
 //                   workers on it), leaving out runs in which it was slow,
 //                   failed, or a low run, or low in that measurement, and
 //                   runs in which the measurement was too short to judge;
-//   its own spread  the robust standard deviation of those ratios
+//   its own spread  the robust standard deviation of those levels
 //                   (MAD_TO_SIGMA times their median distance from the
 //                   normal), as a share of the normal; but no smaller than the
 //                   median own spread of all nodes in that measurement nor
 //                   OWN_SPREAD_FLOOR, so that a history that happened to be
 //                   steady does not turn noise into a finding;
 //   its own line    OWN_LOW_SPREADS own spreads below its own normal: in a
-//                   judged measurement a ratio under it is low.
+//                   judged measurement a level under it is low.
 //
 // With fewer than MIN_HISTORY_RUNS runs behind a normal the node has none
 // there, and only the peer line judges it. A run in which a node is low in at
@@ -52,24 +55,26 @@ inline constexpr double OWN_SPREAD_FLOOR = 0.01;
 inline constexpr int RECENT_RUNS = 3;
 inline constexpr int LOW_RUNS_TO_SLOW = 2;
 
-// A node held against its own earlier runs, in one run. Ratios, normals and
-// lines are in the same units: shares of the other nodes' median.
+// A node held against its own earlier runs, in one run. Levels, normals and
+// lines are in the same units: shares of the median of every other node
+// with as many workers.
 struct OwnNormal {
   int runs[MEASUREMENT_COUNT] = {};       // earlier runs its normal is taken from
+  double ratio[MEASUREMENT_COUNT];         // its level in this run
   double normal[MEASUREMENT_COUNT];        // NaN where it has none
   double spread[MEASUREMENT_COUNT];        // as a share of the normal, floor applied
   double line[MEASUREMENT_COUNT];          // normal x (1 - OWN_LOW_SPREADS x spread)
-  double deviation[MEASUREMENT_COUNT];     // this run's ratio / normal
+  double deviation[MEASUREMENT_COUNT];     // this run's level / normal
   bool low[MEASUREMENT_COUNT] = {};
   bool low_run = false;
   int recent_low_runs = 0;                 // among its last RECENT_RUNS runs, this one included
   int recent_lows[MEASUREMENT_COUNT] = {};  // runs low in each measurement, of the same runs
-  // Its ratios in its earlier runs of the same shape, oldest first (at most
+  // Its levels in its earlier runs of the same shape, oldest first (at most
   // HISTORY_WINDOW), NaN where not judged: the trend a page draws.
   std::vector<std::vector<double>> earlier;
 
   OwnNormal() {
-    for (double* values : {normal, spread, line, deviation})
+    for (double* values : {ratio, normal, spread, line, deviation})
       for (int m = 0; m < MEASUREMENT_COUNT; ++m) values[m] = NAN;
   }
   bool known(int m) const { return runs[m] >= MIN_HISTORY_RUNS; }

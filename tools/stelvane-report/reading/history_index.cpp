@@ -9,14 +9,15 @@ namespace {
 
 // What the entries mean: a summary depends on the rule that judged it, so an
 // index made under another rule, or of an older layout, is made anew.
-std::string format_text(const std::string& rule) { return "stelvane-report history index 2; " + rule; }
+std::string format_text(const std::string& rule) { return "stelvane-report history index 3; " + rule; }
 
 const char* const SCHEMA =
     "CREATE TABLE format(text TEXT NOT NULL);"
     "CREATE TABLE files(id INTEGER PRIMARY KEY, name BLOB UNIQUE NOT NULL, size INTEGER NOT NULL,"
     " mtime_ns INTEGER NOT NULL, problem TEXT, judged INTEGER NOT NULL);"
     "CREATE TABLE nodes(file INTEGER NOT NULL, name BLOB NOT NULL, workers INTEGER NOT NULL,"
-    " verdict INTEGER NOT NULL, r0 REAL, r1 REAL, r2 REAL, r3 REAL, r4 REAL, r5 REAL);"
+    " verdict INTEGER NOT NULL, r0 REAL, r1 REAL, r2 REAL, r3 REAL, r4 REAL, r5 REAL,"
+    " f0 REAL, f1 REAL, f2 REAL, f3 REAL, f4 REAL, f5 REAL);"
     "CREATE INDEX nodes_of_file ON nodes(file);";
 
 // A prepared statement, finalized when it goes.
@@ -116,7 +117,8 @@ bool HistoryIndex::entries(std::vector<IndexedFile>& files) {
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) file.run.judged[m] = judged >> m & 1;
   }
   if (status != SQLITE_DONE) return false;
-  Statement nodes(db_, "SELECT file, name, workers, verdict, r0, r1, r2, r3, r4, r5 FROM nodes ORDER BY file, rowid");
+  Statement nodes(db_, "SELECT file, name, workers, verdict, r0, r1, r2, r3, r4, r5, f0, f1, f2, f3, f4, f5 FROM nodes"
+                         " ORDER BY file, rowid");
   if (!nodes.ok()) return false;
   std::size_t at = 0;
   while ((status = nodes.step()) == SQLITE_ROW) {
@@ -129,7 +131,10 @@ bool HistoryIndex::entries(std::vector<IndexedFile>& files) {
     const int verdict = sqlite3_column_int(nodes.get(), 3);
     node.verdict = verdict >= 0 && verdict <= static_cast<int>(Verdict::failed) ? static_cast<Verdict>(verdict)
                                                                                  : Verdict::failed;
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) node.ratios[m] = nodes.real(4 + m);
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+      node.ratios[m] = nodes.real(4 + m);
+      node.figures[m] = nodes.real(4 + MEASUREMENT_COUNT + m);
+    }
   }
   return status == SQLITE_DONE;
 }
@@ -146,7 +151,7 @@ bool HistoryIndex::update(const std::vector<IndexedFile>& changed, const std::ve
   Statement drop_nodes(db_, "DELETE FROM nodes WHERE file = (SELECT id FROM files WHERE name = ?)");
   Statement drop_file(db_, "DELETE FROM files WHERE name = ?");
   Statement add_file(db_, "INSERT INTO files(name, size, mtime_ns, problem, judged) VALUES (?, ?, ?, ?, ?)");
-  Statement add_node(db_, "INSERT INTO nodes VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  Statement add_node(db_, "INSERT INTO nodes VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   if (!drop_nodes.ok() || !drop_file.ok() || !add_file.ok() || !add_node.ok()) return failed();
   auto drop = [&](const std::string& name) {
     drop_nodes.bind_text(1, name);
@@ -174,7 +179,10 @@ bool HistoryIndex::update(const std::vector<IndexedFile>& changed, const std::ve
       add_node.bind_text(2, node.name);
       sqlite3_bind_int(add_node.get(), 3, node.workers);
       sqlite3_bind_int(add_node.get(), 4, static_cast<int>(node.verdict));
-      for (int m = 0; m < MEASUREMENT_COUNT; ++m) sqlite3_bind_double(add_node.get(), 5 + m, node.ratios[m]);
+      for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+        sqlite3_bind_double(add_node.get(), 5 + m, node.ratios[m]);
+        sqlite3_bind_double(add_node.get(), 5 + MEASUREMENT_COUNT + m, node.figures[m]);
+      }
       if (!add_node.run()) return failed();
     }
   }

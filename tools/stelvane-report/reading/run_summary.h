@@ -2,6 +2,7 @@
 // a history folder's index keeps of each result file.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct RunSummary {
     int workers = 0;
     Verdict verdict = Verdict::ok;      // by its peers, in that run
     double ratios[MEASUREMENT_COUNT];   // NaN where not compared
+    double figures[MEASUREMENT_COUNT] = {NAN, NAN, NAN, NAN, NAN, NAN};  // the median of its ranks'
   };
   std::string source;
   RunStamp stamp;

@@ -27,6 +27,8 @@ struct CsvRow {
   bool no_answer = false;  // given up by rank 0 in this measurement or before
   const NodeVerdict* judged_node = nullptr;  // node rows: its own normal and cause
   std::string group;                         // the node's group, or a group row's own name
+  double line = NO_FIGURE;                   // a cluster row's own line
+  Cause cause = Cause::none;                 // a fall row's probable cause
 };
 
 // Whether a report judged in groups adds the group column (and the group
@@ -45,7 +47,9 @@ std::string csv_ratio(double ratio) { return std::isnan(ratio) ? "-" : exact_tex
 // own_normal,own_line,own_low,cause: a node row's, empty elsewhere.
 std::string own_fields(const CsvRow& row) {
   const NodeVerdict* node = row.judged_node;
-  if (node == nullptr) return ",,,";
+  std::string fields = ",";
+  if (row.role == "cluster") return fields.append(csv_ratio(row.line)).append(row.low ? ",yes," : ",no,");
+  if (node == nullptr) return fields.append(",,").append(cause_key(row.cause));
   const int m = row.measurement;
   const std::string low = node->own.known(m) ? (node->own.low[m] ? "yes" : "no") : "";
   return csv_ratio(node->own.normal[m]) + ',' + csv_ratio(node->own.line[m]) + ',' + low + ',' +
@@ -86,6 +90,23 @@ void write_csv(std::ostream& out, const std::vector<JudgedRun>& runs) {
       for (int m = 0; m < MEASUREMENT_COUNT; ++m)
         row({"", group.apart ? "apart" : "", "group", "", m, NO_FIGURE, group.median[m], group.to_largest[m],
              false, false, false, nullptr, group.group.name});
+    // The cluster against its kept runs: its change, and its line.
+    if (verdicts.cluster.known_anywhere())
+      for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+        CsvRow cluster{"", "", "cluster", "", m, NO_FIGURE, NO_FIGURE, verdicts.cluster.change[m],
+                       verdicts.cluster.low[m], false, false, nullptr, ""};
+        cluster.line = verdicts.cluster.line[m];
+        row(cluster);
+      }
+    // Each fall that several nodes share: its nodes as a host list, how far
+    // below their own normals they lie (the median node), where most fell.
+    for (const SharedFall& fall : verdicts.falls)
+      for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+        CsvRow fallen{host_list(fall.nodes), "slow", "fall", "", m, NO_FIGURE, NO_FIGURE, fall.deviation[m],
+                      fall.in[m], false, false, nullptr, ""};
+        fallen.cause = fall.cause;
+        row(fallen);
+      }
     // The verdicts first: one row per node and measurement, worst nodes first.
     for (const NodeVerdict& node : verdicts.nodes)
       for (int m = 0; m < MEASUREMENT_COUNT; ++m)

@@ -107,7 +107,14 @@ void write_summary(std::ostream& out, const Verdicts& verdicts, int history_runs
         << " of its own spreads below its normal) now and, of its last " << RECENT_RUNS << " runs, in at least "
         << LOW_RUNS_TO_SLOW << " in one same measurement or in " << SLOW_MEASUREMENTS
         << " measurements at once.</p>\n";
+    const std::string changes = cluster_changes(verdicts), fell = cluster_fall_text(verdicts);
+    if (!changes.empty())
+      out << "<p class=\"meta\">The cluster against its kept runs (its median node, a share of theirs): "
+          << escaped(changes) << "</p>\n";
+    if (!fell.empty()) out << "<p class=\"finding\"><b>" << escaped(fell) << "</b></p>\n";
   }
+  for (const SharedFall& fall : verdicts.falls)
+    out << "<p class=\"finding\"><b>" << escaped(shared_fall_text(fall)) << "</b></p>\n";
   const std::size_t flagged = verdicts.nodes.size() - counts[Verdict::ok];
   if (flagged == 0) {
     out << "<p>No node is slow, suspect or failed.</p>\n";
@@ -121,7 +128,7 @@ void write_summary(std::ostream& out, const Verdicts& verdicts, int history_runs
     ++shown;
     out << "<tr class=\"verdict " << verdict_name(node.verdict) << "\"><td class=\"l v\">" << verdict_name(node.verdict)
         << "</td><td class=\"l\">" << escaped(node.node) << "</td><td class=\"l\">" << ranks_text(node.ranks)
-        << "</td><td class=\"l\">" << escaped(verdict_detail(node)) << "</td><td class=\"l\">"
+        << "</td><td class=\"l\">" << escaped(verdict_finding(node)) << "</td><td class=\"l\">"
         << escaped(cause_text(node.cause)) << "</td><td class=\"l\">";
     write_trend(out, node, verdicts.judged);
     out << "</td></tr>\n";

@@ -32,7 +32,8 @@ double tick_step(double top) {
 }
 
 void write_heat_key(std::ostream& out) {
-  out << "<p class=\"key\">figure / the other nodes' median:"
+  out << "<p class=\"key\">figure against what judged it (the median of its group, or of all other nodes; "
+         "its own normal where lower):"
          "<span class=\"h0\"></span>under 0.25<span class=\"h1\"></span>under "
       << figure_text(LOW_RATIO_FLOOR)
       << " (always low)<span class=\"h2\"></span>under 0.75<span class=\"h3\"></span>under 0.9"
@@ -41,10 +42,27 @@ void write_heat_key(std::ostream& out) {
          "too short to judge.</p>\n";
 }
 
+// A cell's value: its figure against what judged it, the worse of its
+// ratio to its group's (or every node's) median and its level over its own
+// normal where kept runs give it one. A healthy node of a slower kind is as
+// green as any; a node of a rack that fell together is red, whatever its
+// group makes of it.
+double judged_share(const NodeVerdict& node, int m) {
+  const double ratio = node.ratios[m];
+  if (!node.own.known(m) || std::isnan(node.own.deviation[m])) return ratio;
+  return std::isnan(ratio) ? node.own.deviation[m] : std::min(ratio, node.own.deviation[m]);
+}
+
+// "cn0007 streams 0.62, line 0.80; own 0.61, line 0.93, low": its ratio
+// to its peers and, where it has one, its level over its own normal. Short:
+// a page of 4,096 nodes has 24,576 of them.
 std::string cell_title(const NodeVerdict& node, int m) {
-  return escaped(node.node) + " " + MEASUREMENTS[m].key + " " +
-         (node.failed[m] ? std::string("failed")
-                         : ratio_text(node.ratios[m]) + ", line " + ratio_text(node.lines[m]) + (node.low[m] ? ", low" : ""));
+  std::string title = escaped(node.node) + " " + MEASUREMENTS[m].key + " ";
+  if (node.failed[m]) return title + "failed";
+  title += ratio_text(node.ratios[m]) + ", line " + ratio_text(node.lines[m]);
+  if (node.own.known(m))
+    title += "; own " + ratio_text(node.own.deviation[m]) + ", line " + ratio_text(node.own.line[m] / node.own.normal[m]);
+  return title + (node.low[m] || node.own.low[m] ? ", low" : "");
 }
 
 // The measurement in which a node lies furthest below its own normal (else
@@ -71,8 +89,8 @@ void write_labelled_heat_map(std::ostream& out, const Verdicts& verdicts) {
   for (const NodeVerdict& node : verdicts.nodes) {
     out << "<tr><td class=\"l\">" << escaped(node.node) << "</td>";
     for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-      out << "<td class=\"hc " << heat_class(node.ratios[m], node.failed[m]) << (verdicts.judged[m] ? "" : " u")
-          << "\" title=\"" << cell_title(node, m) << "\">" << (node.failed[m] ? "failed" : ratio_text(node.ratios[m]))
+      out << "<td class=\"hc " << heat_class(judged_share(node, m), node.failed[m]) << (verdicts.judged[m] ? "" : " u")
+          << "\" title=\"" << cell_title(node, m) << "\">" << (node.failed[m] ? "failed" : ratio_text(judged_share(node, m)))
           << "</td>";
     out << "</tr>\n";
   }
@@ -91,7 +109,7 @@ void write_compact_heat_map(std::ostream& out, const Verdicts& verdicts) {
   for (const NodeVerdict& node : verdicts.nodes) {
     out << "<b>";
     for (int m = 0; m < MEASUREMENT_COUNT; ++m)
-      out << "<i class=\"hc " << heat_class(node.ratios[m], node.failed[m]) << (verdicts.judged[m] ? "" : " u")
+      out << "<i class=\"hc " << heat_class(judged_share(node, m), node.failed[m]) << (verdicts.judged[m] ? "" : " u")
           << "\" title=\"" << cell_title(node, m) << "\"></i>";
     out << "</b>";
   }
@@ -142,8 +160,9 @@ void write_trend(std::ostream& out, const NodeVerdict& node, const bool judged[M
   if (m < 0 || node.own.earlier.empty() || node.verdict == Verdict::failed) return;
   std::vector<double> ratios;
   for (const std::vector<double>& run : node.own.earlier) ratios.push_back(run[m]);
-  ratios.push_back(node.ratios[m]);
-  double low = node.ratios[m], high = node.ratios[m];
+  const double now = node.own.ratio[m];
+  ratios.push_back(now);
+  double low = now, high = now;
   for (double value : ratios)
     if (std::isfinite(value)) low = std::min(low, value), high = std::max(high, value);
   for (double value : {node.own.normal[m], node.own.line[m]})
@@ -166,7 +185,7 @@ void write_trend(std::ostream& out, const NodeVerdict& node, const bool judged[M
       std::snprintf(number, sizeof number, "%.1f,%.1f ", i * step, y(ratios[i]));
       out << number;
     }
-  std::snprintf(number, sizeof number, "%.1f\" cy=\"%.1f", (ratios.size() - 1) * step, y(node.ratios[m]));
+  std::snprintf(number, sizeof number, "%.1f\" cy=\"%.1f", (ratios.size() - 1) * step, y(now));
   out << "\"/><circle class=\"dot slow\" r=\"2.5\" cx=\"" << number << "\"/></svg> " << MEASUREMENTS[m].key;
 }
 

@@ -46,6 +46,7 @@ json own_normal_json(const OwnNormal& own) {
           {"spread", per_measurement(own.spread)},
           {"line", per_measurement(own.line)},
           {"deviation", per_measurement(own.deviation)},
+          {"ratio", per_measurement(own.ratio)},
           {"low_in", keys_of(own.low_in())},
           {"low_run", own.low_run},
           {"low_runs_of_last", {{"runs", RECENT_RUNS}, {"low", own.recent_low_runs}}},
@@ -66,6 +67,7 @@ json node_json(const NodeVerdict& node) {
           {"by_own_normal", node.own.known_anywhere() ? json(verdict_name(node.by_own_normal)) : json(nullptr)},
           {"judged_by", node.own.known_anywhere() ? "peers and own normal" : "peers"},
           {"own_normal", own_normal_json(node.own)}, {"cause", cause_json(node.cause)},
+          {"fell_together", node.fall >= 0},
           {"slow_in", keys_of(node.low_in())}, {"failed_in", keys_of(node.failed_in())},
           {"no_answer_in", node.no_answer_in < 0 ? json(nullptr) : json(MEASUREMENTS[node.no_answer_in].key)},
           {"ratios", per_measurement(node.ratios)}, {"lines", per_measurement(node.lines)}};
@@ -108,6 +110,34 @@ json measurement_json(int index, const MeasurementFigures& m, const Verdicts& ve
                         {"average", number(m.average)}, {"median", number(spread.median)},
                         {"min", number(spread.min)},   {"max", number(spread.max)}};
   return entry;
+}
+
+// Each fall that several nodes share.
+json falls_json(const Verdicts& verdicts) {
+  json falls = json::array();
+  for (const SharedFall& fall : verdicts.falls)
+    falls.push_back({{"nodes", fall.nodes}, {"host_list", host_list(fall.nodes)}, {"count", fall.nodes.size()},
+                     {"fell_to", number(fall.fell_to)}, {"deviation", per_measurement(fall.deviation)},
+                     {"in", keys_of(measurements_where(fall.in))}, {"everywhere", fall.everywhere},
+                     {"cause", fall.cause == Cause::none ? json(nullptr) : json(cause_key(fall.cause))},
+                     {"group", fall.group.empty() ? json(nullptr) : json(fall.group)},
+                     {"text", shared_fall_text(fall)}});
+  return falls;
+}
+
+// The cluster against its kept runs; null without them.
+json cluster_change_json(const Verdicts& verdicts) {
+  const ClusterChange& cluster = verdicts.cluster;
+  if (!cluster.known_anywhere()) return nullptr;
+  json runs = json::object(), nodes = json::object();
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    runs[MEASUREMENTS[m].key] = cluster.runs[m];
+    nodes[MEASUREMENTS[m].key] = cluster.nodes[m];
+  }
+  const std::string text = cluster_fall_text(verdicts);
+  return {{"change", per_measurement(cluster.change)}, {"spread", per_measurement(cluster.spread)},
+          {"line", per_measurement(cluster.line)}, {"low_in", keys_of(cluster.low_in())},
+          {"runs", runs}, {"nodes", nodes}, {"text", text.empty() ? json(nullptr) : json(text)}};
 }
 
 // The groups a run's nodes were judged in, each against the largest.
@@ -154,6 +184,8 @@ json file_json(const JudgedRun& run) {
           {"suspect_nodes", verdicts.named(Verdict::suspect)},
           {"failed_nodes", verdicts.named(Verdict::failed)},
           {"no_answer", no_answer_json(file)},
+          {"cluster_change", cluster_change_json(verdicts)},
+          {"shared_falls", falls_json(verdicts)},
           {"nodes", nodes},
           {"measurements", measurements}};
   if (!verdicts.groups.empty()) document["groups"] = groups_json(verdicts);

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "writing/drain.h"
 #include "writing/units.h"
 
 namespace {
@@ -78,6 +79,33 @@ void write_groups(std::ostream& out, const Verdicts& verdicts) {
             << MEASUREMENTS[m].key << "\"} " << exact_text(group.to_largest[m]) << "\n";
 }
 
+// The cluster's change against its kept runs and its line, per judged
+// measurement; a shared fall's nodes and how far they fell. Nothing without
+// a history.
+void write_history_findings(std::ostream& out, const Verdicts& verdicts) {
+  const ClusterChange& cluster = verdicts.cluster;
+  if (cluster.known_anywhere()) {
+    family(out, "stelvane_cluster_change_ratio",
+           "The median node's figure over its usual one in the kept runs: the whole cluster's change.");
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+      if (cluster.known(m))
+        out << "stelvane_cluster_change_ratio{measurement=\"" << MEASUREMENTS[m].key << "\"} "
+            << exact_text(cluster.change[m]) << "\n";
+    family(out, "stelvane_cluster_change_line_ratio",
+           "The cluster's change below which it is named as fallen as a whole, in a judged measurement.");
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+      if (cluster.known(m) && verdicts.judged[m])
+        out << "stelvane_cluster_change_line_ratio{measurement=\"" << MEASUREMENTS[m].key << "\"} "
+            << exact_text(cluster.line[m]) << "\n";
+  }
+  if (verdicts.falls.empty()) return;
+  family(out, "stelvane_shared_fall_nodes",
+         "Nodes that fell below their own normals together, by fall (its nodes as a host list) and cause.");
+  for (const SharedFall& fall : verdicts.falls)
+    out << "stelvane_shared_fall_nodes{nodes=\"" << label_value(host_list(fall.nodes)) << "\",cause=\""
+        << cause_key(fall.cause) << "\"} " << fall.nodes.size() << "\n";
+}
+
 }  // namespace
 
 std::string label_value(const std::string& text) {
@@ -133,6 +161,7 @@ void write_prometheus(std::ostream& out, const JudgedRun& run) {
     out << "stelvane_nodes{verdict=\"" << verdict_name(verdict) << "\"} " << counts[verdict] << "\n";
 
   write_groups(out, verdicts);
+  write_history_findings(out, verdicts);
   family(out, "stelvane_node_verdict",
          "1 for the node's verdict: ok, suspect, slow or failed; cause: its probable cause; group: the group it was "
          "judged in, when the run was judged in groups.");

@@ -24,6 +24,15 @@ void write_lowered_peer_lines(std::ostream& out, const Verdicts& verdicts) {
   if (!lowered.empty()) out << "  Peer line at most, as far as the nodes stray from run to run: " << lowered << "\n";
 }
 
+// The cluster against its kept runs, and where it fell as a whole.
+void write_cluster_change(std::ostream& out, const Verdicts& verdicts) {
+  const std::string changes = cluster_changes(verdicts);
+  if (changes.empty()) return;
+  out << "  The cluster against its kept runs (its median node, a share of theirs): " << changes << "\n";
+  const std::string fell = cluster_fall_text(verdicts);
+  if (!fell.empty()) out << "  " << fell << "\n";
+}
+
 // The groups the nodes were judged in, and each group apart.
 void write_groups(std::ostream& out, const Verdicts& verdicts) {
   if (verdicts.groups.empty()) return;
@@ -55,7 +64,9 @@ void write_verdict_text(std::ostream& out, const Verdicts& verdicts, int history
       out << "; the others, with fewer than " << MIN_HISTORY_RUNS << " runs of the same shape, by their peers alone";
     out << "\n";
     write_lowered_peer_lines(out, verdicts);
+    write_cluster_change(out, verdicts);
   }
+  for (const SharedFall& fall : verdicts.falls) out << "  " << shared_fall_text(fall) << "\n";
   write_groups(out, verdicts);
   const std::string to_drain = drain_host_list(verdicts);
   if (!to_drain.empty()) out << "  To drain (slow and failed): " << to_drain << "\n";

@@ -71,7 +71,7 @@ std::string low_measurements(const NodeVerdict& node) { return measurements_with
 std::string below_own_normal(const NodeVerdict& node) {
   std::string text;
   for (int m : node.own.low_in())
-    append_listed(text, keyed_ratio(m, node.ratios[m]) + " (own " + ratio_text(node.own.normal[m]) + ", line " + ratio_text(node.own.line[m]) + ")");
+    append_listed(text, keyed_ratio(m, node.own.ratio[m]) + " (own " + ratio_text(node.own.normal[m]) + ", line " + ratio_text(node.own.line[m]) + ")");
   return text;
 }
 
@@ -95,9 +95,91 @@ std::string verdict_detail(const NodeVerdict& node) {
            "groups, --groups, or keep runs, --history)";
   else if (node.by_peers != Verdict::ok)
     text = "below its line, as a share of " + peers + " median, in " + low_measurements(node);
-  if (node.by_own_normal != Verdict::ok)
-    append_listed(text, std::string("slower than its own normal: ") + below_own_normal(node) + " (in " + std::to_string(node.own.lasting()) + " of its last " + std::to_string(RECENT_RUNS) + " runs)", "; ");
+  if (node.by_own_normal == Verdict::ok) return text;
+  const std::string lasting = node.fall >= 0 ? "fell together with others in this run"
+                                             : "in " + std::to_string(node.own.lasting()) + " of its last " +
+                                                   std::to_string(RECENT_RUNS) + " runs";
+  append_listed(text, "slower than its own normal: " + below_own_normal(node) + " (" + lasting + ")", "; ");
   return text;
+}
+
+namespace {
+
+// "in streams, descriptors (as low as 0.56 of it, line 0.63)": where a node is
+// low, said once, with the lowest of its values there and that one's line.
+std::string lowest_where(const std::vector<int>& low_in, const double* values, const double* lines,
+                         const char* of_what) {
+  std::string keys;
+  int lowest = low_in.front();
+  for (int m : low_in) {
+    append_listed(keys, MEASUREMENTS[m].key);
+    if (values[m] < values[lowest]) lowest = m;
+  }
+  return "in " + keys + " (as low as " + ratio_text(values[lowest]) + " of " + of_what + ", in " +
+         MEASUREMENTS[lowest].key + ", line " + ratio_text(lines[lowest]) + ")";
+}
+
+}  // namespace
+
+std::string verdict_finding(const NodeVerdict& node) {
+  if (node.verdict == Verdict::failed || node.between_kinds) return verdict_detail(node);
+  std::string text;
+  const char* peers = node.group < 0 ? "the other nodes' median" : "its group's median";
+  if (node.by_peers != Verdict::ok) text = "below its line " + lowest_where(node.low_in(), node.ratios, node.lines, peers);
+  if (node.by_own_normal == Verdict::ok) return text;
+  double shares[MEASUREMENT_COUNT], lines[MEASUREMENT_COUNT];
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    shares[m] = node.own.deviation[m];
+    lines[m] = node.own.line[m] / node.own.normal[m];
+  }
+  append_listed(text, "below its own normal " + lowest_where(node.own.low_in(), shares, lines, "it"), "; ");
+  return text + (node.fall >= 0 ? ", as others fell with it" : ", in " + std::to_string(node.own.lasting()) +
+                                                                   " of its last " + std::to_string(RECENT_RUNS) + " runs");
+}
+
+namespace {
+
+// "streams, descriptors" of these measurements, or "every measurement".
+std::string where_text(const std::vector<int>& indices, bool everywhere) {
+  if (everywhere) return "every measurement";
+  std::string keys;
+  for (int m : indices) append_listed(keys, MEASUREMENTS[m].key);
+  return keys;
+}
+
+// " (the whole of kind 2)", " (4 of kind 2's 19 nodes)"; empty when its
+// nodes are in no group or in several.
+std::string fall_group_text(const SharedFall& fall) {
+  if (fall.group.empty()) return "";
+  if (fall.nodes.size() == fall.group_nodes) return " (the whole of " + printable(fall.group) + ")";
+  return " (" + std::to_string(fall.nodes.size()) + " of " + printable(fall.group) + "'s " +
+         std::to_string(fall.group_nodes) + " nodes)";
+}
+
+}  // namespace
+
+std::string shared_fall_text(const SharedFall& fall) {
+  const std::string cause = cause_summary(fall.cause);
+  return std::to_string(fall.nodes.size()) + " nodes fell together, " + printable(host_list(fall.nodes)) +
+         fall_group_text(fall) + ", " +
+         ratio_text(fall.fell_to) + " of their own normal in " +
+         where_text(measurements_where(fall.in), fall.everywhere) + (cause.empty() ? "" : "; " + cause);
+}
+
+std::string cluster_changes(const Verdicts& verdicts) {
+  std::string text;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (verdicts.judged[m] && verdicts.cluster.known(m))
+      append_listed(text, keyed_ratio(m, verdicts.cluster.change[m]) + " (line " + ratio_text(verdicts.cluster.line[m]) + ")");
+  return text;
+}
+
+std::string cluster_fall_text(const Verdicts& verdicts) {
+  const ClusterChange& cluster = verdicts.cluster;
+  if (cluster.low_in().empty()) return "";
+  return "the whole cluster runs at " + ratio_text(cluster.median_low()) + " of its kept runs in " +
+         where_text(cluster.low_in(), cluster.low_everywhere(verdicts.judged)) +
+         ": a change common to every node \u2014 a kernel, firmware or setting";
 }
 
 std::string largest_group_name(const Verdicts& verdicts) {

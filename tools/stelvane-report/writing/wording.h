@@ -44,6 +44,22 @@ std::string group_apart_text(const GroupReport& group);
 // The largest group's name; empty without groups.
 std::string largest_group_name(const Verdicts& verdicts);
 
+// "6 nodes fell together, cn[0020-0025], 0.61 of their own normal in every
+// measurement; probably CPU or system-call cost".
+std::string shared_fall_text(const SharedFall& fall);
+// "streams 0.80 (line 0.96), ...": the cluster's change in each judged
+// measurement it is known in; empty when none.
+std::string cluster_changes(const Verdicts& verdicts);
+// "the whole cluster runs at 0.80 of its kept runs in every measurement: a
+// change common to every node - a kernel, firmware or setting"; empty when
+// the cluster is below its line nowhere.
+std::string cluster_fall_text(const Verdicts& verdicts);
+
+// Why a node is not ok, each finding said once: "below its line in streams,
+// descriptors (as low as 0.56 of its group's median, in streams, line 0.63);
+// below its own normal in ... , as others fell with it".
+std::string verdict_finding(const NodeVerdict& node);
+
 // verdict_detail and, for a slow or suspect node, its probable cause.
 std::string verdict_reason(const NodeVerdict& node);
 

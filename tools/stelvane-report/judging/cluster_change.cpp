@@ -1,0 +1,84 @@
+#include "judging/cluster_change.h"
+
+#include <cmath>
+#include <map>
+
+#include "judging/own_normal.h"
+#include "judging/robust.h"
+
+ClusterChange::ClusterChange() {
+  for (double* values : {change, spread, line})
+    for (int m = 0; m < MEASUREMENT_COUNT; ++m) values[m] = NAN;
+}
+
+bool ClusterChange::known(int m) const {
+  return nodes[m] > 0 && runs[m] >= MIN_HISTORY_RUNS && std::isfinite(change[m]);
+}
+
+bool ClusterChange::known_anywhere() const {
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    if (known(m)) return true;
+  return false;
+}
+
+bool ClusterChange::low_everywhere(const bool judged[MEASUREMENT_COUNT]) const {
+  bool any = false;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    if (!judged[m] || !known(m)) continue;
+    if (!low[m]) return false;
+    any = true;
+  }
+  return any;
+}
+
+double ClusterChange::median_low() const {
+  std::vector<double> changes;
+  for (int m : low_in()) changes.push_back(change[m]);
+  return median_of(changes);
+}
+
+int typical_workers(const RunSummary& run) {
+  std::map<int, int> nodes_with;
+  for (const RunSummary::Node& node : run.nodes) ++nodes_with[node.workers];
+  int typical = 0, most = 0;
+  for (const auto& [workers, count] : nodes_with)
+    if (count > most) typical = workers, most = count;
+  return typical;
+}
+
+namespace {
+
+// The median of a run's node figures in measurement m.
+double median_figure(const RunSummary& run, int m) {
+  std::vector<double> figures;
+  for (const RunSummary::Node& node : run.nodes)
+    if (std::isfinite(node.figures[m])) figures.push_back(node.figures[m]);
+  return median_of(figures);
+}
+
+}  // namespace
+
+ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, const RunSummary& run,
+                             const std::vector<const RunSummary*>& earlier) {
+  ClusterChange found;
+  const int workers = typical_workers(run);
+  std::vector<int> same_shape;  // indices into earlier, newest first
+  for (int k = static_cast<int>(earlier.size()) - 1; k >= 0; --k)
+    if (typical_workers(*earlier[k]) == workers) same_shape.push_back(k);
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    std::vector<double> medians, of_nodes;
+    for (int k : same_shape)
+      if (earlier[k]->judged[m] && medians.size() < HISTORY_WINDOW) medians.push_back(median_figure(*earlier[k], m));
+    for (const std::vector<double>& node : changes)
+      if (std::isfinite(node[m])) of_nodes.push_back(node[m]);
+    found.runs[m] = static_cast<int>(medians.size());
+    found.nodes[m] = static_cast<int>(of_nodes.size());
+    if (found.runs[m] < MIN_HISTORY_RUNS || of_nodes.empty()) continue;
+    const Centre centre = centre_of(medians);
+    found.change[m] = median_of(of_nodes);
+    found.spread[m] = std::max(OWN_SPREAD_FLOOR, std::isnan(centre.spread) ? 0.0 : centre.spread);
+    found.line[m] = 1.0 - OWN_LOW_SPREADS * found.spread[m];
+    found.low[m] = run.judged[m] && found.change[m] < found.line[m];
+  }
+  return found;
+}

@@ -1,0 +1,47 @@
+// The whole cluster against its own kept runs.
+//
+// A kernel update, a firmware or a setting rolled out to every node slows
+// every node alike, and each node's level against the others stays where it
+// was: no node is below its own normal. So the cluster is held against its
+// kept runs too. In each measurement its change is the median over the
+// nodes of each one's figure over its own usual figure (the median of its
+// figures in the runs that make its own normal, own_normal.h): the nodes
+// that join the cluster or leave it do not move it, as they would move the
+// median node. Its line lies OWN_LOW_SPREADS spreads below 1, the spread
+// being how far the cluster's median figure strays from run to run (the
+// robust spread of the median node's figure in its last HISTORY_WINDOW kept
+// runs with as many workers on the typical node, where the measurement was
+// judged), at least OWN_SPREAD_FLOOR. A change under the line is named, as
+// common to every node; it drains nothing, since no node is worse than the
+// others.
+#pragma once
+
+#include <vector>
+
+#include "judging/measurement_flags.h"
+#include "reading/run_summary.h"
+
+struct ClusterChange {
+  int nodes[MEASUREMENT_COUNT] = {};   // nodes with a usual figure
+  int runs[MEASUREMENT_COUNT] = {};    // kept runs its spread is taken from
+  double change[MEASUREMENT_COUNT];    // the median node's figure over its usual one; NaN without
+  double spread[MEASUREMENT_COUNT];    // of the kept runs' median figures, a share of theirs
+  double line[MEASUREMENT_COUNT];      // 1 - OWN_LOW_SPREADS x spread
+  bool low[MEASUREMENT_COUNT] = {};    // judged in this run, and below the line
+
+  ClusterChange();
+  bool known(int m) const;
+  bool known_anywhere() const;
+  std::vector<int> low_in() const { return measurements_where(low); }
+  bool low_everywhere(const bool judged[MEASUREMENT_COUNT]) const;  // in every judged measurement it is known in
+  double median_low() const;  // the median change where it is low; NaN when nowhere
+};
+
+// The workers on most of a run's nodes.
+int typical_workers(const RunSummary& run);
+
+// `run`, whose nodes' figures over their usual ones are `changes` (a row
+// per node with one), against `earlier`, the kept runs before it, oldest
+// first.
+ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, const RunSummary& run,
+                             const std::vector<const RunSummary*>& earlier);
