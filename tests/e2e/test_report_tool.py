@@ -396,6 +396,63 @@ class ReportTool(JobTestCase):
         self.assertEqual(learned["slow_nodes"], ["cn0050"])
         self.assertTrue(all(n["own_normal"] is not None for n in learned["nodes"]))
 
+    def test_falls_shared_by_a_rack_and_by_the_whole_cluster(self):
+        """64 nodes, 12 quiet runs kept: a rack of six at 0.6 is named as one fall in every output and drained;
+        every node at 0.8 is the cluster's change, named, with nothing drained."""
+        history = tempfile.mkdtemp(dir=self.work)
+
+        def made(folder, day, *args):
+            return self.make_result_file(folder, "--ranks", "64", "--spread", "0.02", "--short-blocks", "--seed",
+                                         str(day), "--time", "Mon Dec %2d 01:17:13 2026" % day, *args)
+
+        for day in range(1, 13):
+            made(history, day)
+        rack = made(tempfile.mkdtemp(dir=self.work), 20, *[a for n in range(20, 26) for a in ("--slow", "cn%04d=0.6" % n)])
+        fell = "6 nodes fell together, cn[0020-0025], 0.6"
+        text = report("--history", history, rack).stdout
+        self.assertRegex(text, r"\n  6 nodes fell together, cn\[0020-0025\], 0\.6\d of their own normal in every "
+                               r"measurement; probably CPU or system-call cost\n")
+        self.assertNotIn("Judged within groups", text)  # the rack is no kind
+        drained = report("--drain", "--history", history, rack).stdout.splitlines()
+        self.assertEqual(sorted(re.match(r"scontrol update nodename=(cn\d{4}) state=drain reason=", line).group(1)
+                                for line in drained), ["cn%04d" % n for n in range(20, 26)])
+        self.assertTrue(all("; fell together with others; probably CPU" in line for line in drained), drained)
+        document = json.loads(report("--json", "--history", history, rack).stdout)
+        [fall] = document["shared_falls"]
+        self.assertEqual((fall["host_list"], fall["count"], fall["everywhere"], fall["cause"]),
+                         ("cn[0020-0025]", 6, True, "cpu"))
+        self.assertTrue(fall["text"].startswith(fell))
+        self.assertEqual(sorted(document["slow_nodes"]), ["cn%04d" % n for n in range(20, 26)])
+        self.assertEqual({n["node"] for n in document["nodes"] if n["fell_together"]}, set(document["slow_nodes"]))
+        self.assertIsNone(document["cluster_change"]["text"])
+        rows = [row.split(",") for row in report("--csv", "--history", history, rack).stdout.splitlines()]
+        fall_rows = [row for row in rows if row[7] == "fall"]
+        self.assertEqual([row[9] for row in fall_rows], list(KEYS))
+        self.assertEqual({(row[5], row[6], row[-1]) for row in fall_rows}, {("cn[0020-0025]", "slow", "cpu")})
+        self.assertEqual([row[14] for row in fall_rows], ["yes"] * 4 + ["no"] * 2)  # the blocks too short to judge
+        samples, _ = self.check_metrics(rack, "--history", history)
+        self.assertEqual(samples[("stelvane_shared_fall_nodes", frozenset({("nodes", "cn[0020-0025]"),
+                                                                           ("cause", "cpu")}))], 6)
+        page = os.path.join(self.work, "fall.html")
+        self.assertEqual(report("--html", page, "--history", history, rack).returncode, 0)
+        with open(page) as f:
+            self.assertIn(fell, f.read())
+
+        cluster = made(tempfile.mkdtemp(dir=self.work), 21, "--scale", "0.8")
+        text = report("--history", history, cluster).stdout
+        self.assertIn("  Nodes: 0 slow, 0 suspect, 0 failed, 64 ok\n", text)
+        self.assertRegex(text, r"\n  The cluster against its kept runs \(its median node, a share of theirs\): "
+                               r"streams 0\.80 \(line 0\.96\), descriptors 0\.80")
+        self.assertIn("\n  the whole cluster runs at 0.80 of its kept runs in every measurement: a change common to every "
+                      "node \u2014 a kernel, firmware or setting\n", text)
+        self.assertEqual(report("--drain", "--history", history, cluster).stdout, "")
+        document = json.loads(report("--json", "--history", history, cluster).stdout)
+        self.assertEqual(document["cluster_change"]["low_in"], list(KEYS[:4]))
+        samples, _ = self.check_metrics(cluster, "--history", history)
+        for key in KEYS[:4]:
+            self.assertAlmostEqual(samples[("stelvane_cluster_change_ratio", frozenset({("measurement", key)}))],
+                                   0.8, delta=0.02)
+
     def test_prometheus_metrics(self):
         # A real run, its node names hostile; then a hostile name no host could have, and 4,096 ranks.
         _, real = self.result_file(4)

@@ -58,16 +58,23 @@ void join_nearest(const RunSummary::Node& node, const std::vector<NodeLevel>& kn
 }
 
 // Places the nodes the kept runs do not know yet by the kinds seen in this
-// run: a new node of a seen kind that holds known nodes joins the learned
-// kind most of them are in; the new nodes of a seen kind that holds none are
-// a group of their own, judged among themselves. Seen kinds never move a
-// known node.
+// run: a new node of a seen kind made mostly of known nodes joins the
+// learned kind most of them are in; the new nodes of a seen kind made
+// mostly of new ones are a group of their own, judged among themselves (a
+// known node or two that lie with them, slowed or between kinds, do not
+// make them known). Seen kinds never move a known node.
 void place_new_nodes(const RunSummary& run, const Verdicts& verdicts, const std::vector<NodeLevel>& known,
                      Grouping& grouping) {
   const Grouping seen = grouping_of(verdicts, nullptr);
   std::vector<std::vector<int>> known_in(seen.groups.size(), std::vector<int>(grouping.groups.size(), 0));
+  std::vector<int> members(seen.groups.size(), 0), known_members(seen.groups.size(), 0);
   for (const NodeLevel& level : known)
-    if (seen.of(level.node) >= 0) ++known_in[seen.of(level.node)][grouping.of(level.node)];
+    if (seen.of(level.node) >= 0) {
+      ++known_in[seen.of(level.node)][grouping.of(level.node)];
+      ++known_members[seen.of(level.node)];
+    }
+  for (const RunSummary::Node& node : run.nodes)
+    if (seen.of(node.name) >= 0) ++members[seen.of(node.name)];
   std::vector<int> new_group(seen.groups.size(), -1);
   int new_kinds = 0;
   for (const RunSummary::Node& node : run.nodes) {
@@ -79,7 +86,7 @@ void place_new_nodes(const RunSummary& run, const Verdicts& verdicts, const std:
     }
     const std::vector<int>& counts = known_in[kind];
     const auto most = std::max_element(counts.begin(), counts.end());
-    if (*most > 0) {
+    if (2 * known_members[kind] >= members[kind]) {
       grouping.group_of[node.name] = static_cast<int>(most - counts.begin());
       continue;
     }
@@ -92,16 +99,20 @@ void place_new_nodes(const RunSummary& run, const Verdicts& verdicts, const std:
 }
 
 // A kept run as a verdict on figures: its ratios to every node stand for
-// the nodes' figures, as they differ from them by one factor or two.
-Verdicts as_verdicts(const RunSummary& run) {
+// the nodes' figures, as they differ from them by one factor or two; with
+// `figures`, the figures themselves where it keeps them.
+Verdicts as_verdicts(const RunSummary& run, bool figures = false) {
   Verdicts verdicts;
   std::copy(std::begin(run.judged), std::end(run.judged), verdicts.judged);
   for (const RunSummary::Node& kept : run.nodes) {
     NodeVerdict& node = verdicts.nodes.emplace_back();
     node.node = kept.name;
     node.workers = kept.workers;
+    const bool kept_figures =
+        figures && std::any_of(std::begin(kept.figures), std::end(kept.figures), [](double f) { return std::isfinite(f); });
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-      node.figures[m] = node.fleet_ratios[m] = kept.ratios[m];
+      node.fleet_ratios[m] = kept.ratios[m];
+      node.figures[m] = kept_figures ? kept.figures[m] : kept.ratios[m];
       node.ratios[m] = node.lines[m] = NO_FIGURE;
       node.failed[m] = kept.verdict == Verdict::failed && std::isnan(kept.ratios[m]);
       node.measured[m] = std::isfinite(kept.ratios[m]) || node.failed[m];
@@ -131,7 +142,9 @@ RunSummary against_known(const RunSummary& run, const std::vector<NodeLevel>& le
   Grouping known_alike;
   known_alike.groups.push_back({"known", GroupSource::learned});
   for (const NodeLevel& level : known) known_alike.group_of[level.node] = 0;
-  Verdicts verdicts = as_verdicts(run);
+  // Figures, not ratios: a ratio's denominator is the median of the others,
+  // which flips from one kind to the other when new nodes make half the run.
+  Verdicts verdicts = as_verdicts(run, true);
   judge_by_kind(verdicts, known_alike);
   RunSummary relative = run;
   for (std::size_t i = 0; i < run.nodes.size(); ++i)

@@ -64,7 +64,8 @@ std::string drain_reason(const NodeVerdict& node) {
   const std::string why = node.by_peers == Verdict::slow ? "slow in " + low_measurements(node)
                                                          : "slower than its own normal: " + below_own_normal(node);
   const std::string cause = cause_summary(node.cause.cause);
-  return "stelvane-mpi: " + why + (cause.empty() ? "" : "; " + cause);
+  return "stelvane-mpi: " + why + (node.fall >= 0 ? "; fell together with others" : "") +
+         (cause.empty() ? "" : "; " + cause);
 }
 
 }  // namespace
