@@ -107,6 +107,20 @@ TEST(SharedFall, RacksThatFellApartAreNamedApart) {
   EXPECT_EQ(slow_nodes(verdicts).size(), 9u);
 }
 
+// Half the nodes fall: the median node falls with them, so each node is held
+// against the nodes that kept their usual figures; the half that fell is
+// named, the other half is not, and the cluster as a whole is not named.
+TEST(SharedFall, HalfTheFleetFallsAndTheOtherHalfIsTheReference) {
+  for (int count : {8, 64}) {
+    const std::vector<double> fleet(count, 1.0);
+    KeptRuns kept(fleet);
+    const Verdicts& verdicts = kept.judge(slowed(fleet, count / 2, count / 2, 0.5)).verdicts;
+    EXPECT_EQ(slow_nodes(verdicts), names(count / 2, count / 2)) << count;
+    EXPECT_EQ(verdicts.falls.size(), 1u) << count;
+    EXPECT_TRUE(cluster_fall_text(verdicts).empty()) << count;
+  }
+}
+
 // In a fleet of two learned kinds (70/30 at 0.6): a rack in the older kind
 // falls, then the whole older kind falls to 0.85 of itself, which keeps
 // every node's ratio within the kind; the newer kind is never named.

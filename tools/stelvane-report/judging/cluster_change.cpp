@@ -1,9 +1,11 @@
 #include "judging/cluster_change.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
 #include "judging/own_normal.h"
+#include "judging/node_verdict.h"
 #include "judging/robust.h"
 
 ClusterChange::ClusterChange() {
@@ -58,6 +60,32 @@ double median_figure(const RunSummary& run, int m) {
 
 }  // namespace
 
+RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vector<double>>& changes,
+                             const std::vector<OwnNormal>& normals) {
+  RunSummary levels = run;
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    std::map<int, std::vector<double>> kept_by_workers;
+    std::vector<double> kept;
+    std::size_t with_normal = 0;
+    for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+      if (changes[i].empty() || !normals[i].known(m) || !std::isfinite(changes[i][m])) continue;
+      ++with_normal;
+      if (changes[i][m] < 1.0 - OWN_LOW_SPREADS * normals[i].spread[m]) continue;
+      kept.push_back(run.nodes[i].figures[m]);
+      kept_by_workers[run.nodes[i].workers].push_back(run.nodes[i].figures[m]);
+    }
+    const bool enough = kept.size() >= static_cast<std::size_t>(MIN_COMPARED_NODES) && 4 * kept.size() >= with_normal;
+    if (kept.size() == with_normal || !enough) continue;
+    const double median = median_of(kept);
+    for (RunSummary::Node& node : levels.nodes) {
+      const auto alike = kept_by_workers.find(node.workers);
+      const double reference = alike != kept_by_workers.end() && alike->second.size() >= 2 ? median_of(alike->second) : median;
+      node.ratios[m] = node.figures[m] / reference;
+    }
+  }
+  return levels;
+}
+
 ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, const RunSummary& run,
                              const std::vector<const RunSummary*>& earlier) {
   ClusterChange found;
@@ -78,7 +106,11 @@ ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, co
     found.change[m] = median_of(of_nodes);
     found.spread[m] = std::max(OWN_SPREAD_FLOOR, std::isnan(centre.spread) ? 0.0 : centre.spread);
     found.line[m] = 1.0 - OWN_LOW_SPREADS * found.spread[m];
-    found.low[m] = run.judged[m] && found.change[m] < found.line[m];
+    // Common to every node: most nodes lie under the line, not a fall of
+    // half of them that moved the median node.
+    const auto below = std::count_if(of_nodes.begin(), of_nodes.end(), [&](double c) { return c < found.line[m]; });
+    found.low[m] = run.judged[m] && found.change[m] < found.line[m] &&
+                   static_cast<double>(below) >= COMMON_SHARE * static_cast<double>(of_nodes.size());
   }
   return found;
 }

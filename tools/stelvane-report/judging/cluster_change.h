@@ -12,14 +12,18 @@
 // robust spread of the median node's figure in its last HISTORY_WINDOW kept
 // runs with as many workers on the typical node, where the measurement was
 // judged), at least OWN_SPREAD_FLOOR. A change under the line is named, as
-// common to every node; it drains nothing, since no node is worse than the
-// others.
+// common to every node, when at least COMMON_SHARE of the nodes lie under
+// it too (half the nodes fallen move the median node as far); it drains
+// nothing, since no node is worse than the others.
 #pragma once
 
 #include <vector>
 
 #include "judging/measurement_flags.h"
+#include "judging/own_normal.h"
 #include "reading/run_summary.h"
+
+inline constexpr double COMMON_SHARE = 0.75;
 
 struct ClusterChange {
   int nodes[MEASUREMENT_COUNT] = {};   // nodes with a usual figure
@@ -45,3 +49,18 @@ int typical_workers(const RunSummary& run);
 // first.
 ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, const RunSummary& run,
                              const std::vector<const RunSummary*>& earlier);
+
+// The nodes that kept their usual figures.
+//
+// A node's level against the cluster is its figure over the median node's;
+// when half the nodes fall together, the median node falls with them and
+// the fall is hidden. So, in each measurement, the nodes whose figure over
+// their usual one (`changes`, a row per node, empty without a normal) lies
+// above their own line (OWN_LOW_SPREADS own spreads below 1) kept their
+// usual figures. When some did not, and those that did are at least
+// MIN_COMPARED_NODES and a quarter of the nodes with a normal there, each
+// node's level is taken as its figure over the median of theirs (among
+// those with as many workers, while there are two). When fewer kept theirs,
+// the cluster changed as a whole, and the levels are the run's own.
+RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vector<double>>& changes,
+                             const std::vector<OwnNormal>& normals);

@@ -72,12 +72,17 @@ HeldRun NodeHistories::take(const RunSummary& fleet, const RunSummary& run, bool
   HeldRun held;
   held.normals = normals_of(windows, trend);
   run_to_run(windows, held.run_to_run);
+  std::vector<std::vector<double>> changes;
+  for (std::size_t i = 0; i < run.nodes.size(); ++i)
+    changes.push_back(change_of(fleet.nodes[i], windows[i], held.normals[i]));
+  // Each node's level against the nodes that kept their usual figures, where
+  // enough did: a fall of half the nodes moves the median node with it.
+  const RunSummary levels = against_unchanged(fleet, changes, held.normals);
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
-    hold(fleet, fleet.nodes[i], windows[i], held.normals[i]);
-    std::vector<double> change = change_of(fleet.nodes[i], windows[i], held.normals[i]);
-    if (!change.empty()) held.changes.push_back(std::move(change));
+    hold(levels, levels.nodes[i], windows[i], held.normals[i]);
+    if (!changes[i].empty()) held.changes.push_back(std::move(changes[i]));
   }
-  remember(fleet, run, held.normals);
+  remember(levels, run, held.normals);
   return held;
 }
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "judging/cluster_change.h"
 #include "judging/verdict.h"
 #include "reading/run_summary.h"
 
