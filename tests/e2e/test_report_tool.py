@@ -1,11 +1,13 @@
 """stelvane-report on result files written by the real program: figures read
 back exactly, every malformed file refused with its line, slow and failed
 nodes found, and the HTML page rendered by headless Chromium."""
+import contextlib
 import json
 import os
 import re
 import shlex
 import shutil
+import sqlite3
 import subprocess
 import tempfile
 import unittest
@@ -297,6 +299,11 @@ class ReportTool(JobTestCase):
         self.assertEqual(judged()[0], document)  # from the index
         with open(index, "r+b") as f:
             f.write(b"not a database at all" * 100)
+        self.assertEqual(judged()[0], document)
+        # Damaged in its nodes alone, its files' entries whole: read anew, not as runs without nodes.
+        with contextlib.closing(sqlite3.connect(index)) as db:
+            db.execute("ALTER TABLE nodes DROP COLUMN f5")
+            db.commit()
         self.assertEqual(judged()[0], document)
         os.remove(damaged)
         os.remove(index)

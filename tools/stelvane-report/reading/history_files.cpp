@@ -91,7 +91,12 @@ class FolderReader {
     std::string why;
     std::vector<IndexedFile> entries;
     index_ = HistoryIndex::open(path, summarize_.rule, false, why);
-    if (index_ && !index_->entries(entries)) index_ = HistoryIndex::open(path, summarize_.rule, true, why);  // damaged: anew
+    if (index_ && !index_->entries(entries)) {
+      // Damaged: made anew, and nothing read from it kept (its files' entries
+      // may have been read before its nodes failed to be).
+      entries.clear();
+      index_ = HistoryIndex::open(path, summarize_.rule, true, why);
+    }
     if (!index_) {
       notes_ << "stelvane-report: history: cannot keep an index in " << folder_ << " (" << why
              << "); every file is read\n";
