@@ -30,6 +30,12 @@ def report(*args, stdin=None, user=None):
     return done
 
 
+def heat_row(html, node):
+    """The colour classes of a node's six cells in the labelled heat map."""
+    [row] = re.findall(r'<tr><td class="l">%s</td>(.*?)</tr>' % re.escape(node), html)
+    return re.findall(r'<td class="hc (h\w)', row)
+
+
 class ReportTool(JobTestCase):
     def result_file(self, ranks, hosts=HOSTS, **options):
         folder = tempfile.mkdtemp(dir=self.work)
@@ -402,6 +408,23 @@ class ReportTool(JobTestCase):
                          [("kind 1", "learned"), ("kind 2", "learned")])
         self.assertEqual(learned["slow_nodes"], ["cn0050"])
         self.assertTrue(all(n["own_normal"] is not None for n in learned["nodes"]))
+        # The page colours each node against what judged it: a healthy node
+        # of the older kind is as green as any, the slowed one is not.
+        page = os.path.join(self.work, "kinds.html")
+        self.assertEqual(report("--html", page, "--history", history, latest).returncode, 0)
+        with open(page) as f:
+            html = f.read()
+        self.assertEqual(heat_row(html, "cn0055"), ["h4"] * 6)
+        self.assertLessEqual(set(heat_row(html, "cn0050")[:4]), {"h1", "h2"})  # at 0.5 of its own speed
+        # The whole older kind at 0.6 of itself: within the kind nothing moved,
+        # against their own normals all fell; named as one, and red.
+        fallen = made(tempfile.mkdtemp(dir=self.work), 21, "--kind", "0.7=0.36")
+        document = json.loads(report("--json", "--history", history, fallen).stdout)
+        self.assertEqual([(f["host_list"], f["group"]) for f in document["shared_falls"]], [("cn[0045-0063]", "kind 2")])
+        self.assertEqual(document["drain_host_list"], "cn[0045-0063]")
+        self.assertEqual(report("--html", page, "--history", history, fallen).returncode, 0)
+        with open(page) as f:
+            self.assertEqual(heat_row(f.read(), "cn0055")[:4], ["h2"] * 4)
 
     def test_falls_shared_by_a_rack_and_by_the_whole_cluster(self):
         """64 nodes, 12 quiet runs kept: a rack of six at 0.6 is named as one fall in every output and drained;
@@ -443,7 +466,17 @@ class ReportTool(JobTestCase):
         page = os.path.join(self.work, "fall.html")
         self.assertEqual(report("--html", page, "--history", history, rack).returncode, 0)
         with open(page) as f:
-            self.assertIn(fell, f.read())
+            html = f.read()
+        self.assertIn(fell, html)
+        # The heat map: the rack red where judged, a healthy node green.
+        self.assertEqual(heat_row(html, "cn0020")[:4], ["h2"] * 4)
+        self.assertEqual(heat_row(html, "cn0030")[:4], ["h4"] * 4)
+        # The why column says each finding once.
+        [why] = re.findall(r'<td class="l">cn0020</td><td class="l">20</td><td class="l">([^<]*)</td>', html)
+        self.assertRegex(why, r"^below its line in streams, descriptors, bytewise_write, bytewise_read \(as low as "
+                              r"0\.\d\d of the other nodes&#39; median, in \w+, line 0\.\d\d\); below its own normal in "
+                              r"streams, descriptors, bytewise_write, bytewise_read \(as low as 0\.\d\d of it, in \w+, "
+                              r"line 0\.\d\d\), as others fell with it$")
 
         cluster = made(tempfile.mkdtemp(dir=self.work), 21, "--scale", "0.8")
         text = report("--history", history, cluster).stdout
