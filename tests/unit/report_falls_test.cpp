@@ -119,6 +119,11 @@ TEST(SharedFall, HalfTheFleetFallsAndTheOtherHalfIsTheReference) {
     EXPECT_EQ(verdicts.falls.size(), 1u) << count;
     EXPECT_TRUE(cluster_fall_text(verdicts).empty()) << count;
   }
+  // Five of eight: the three that kept their figures, and rank 0's node,
+  // are fewer than half but a quarter and more: still the reference.
+  const std::vector<double> fleet(8, 1.0);
+  KeptRuns kept(fleet);
+  EXPECT_EQ(slow_nodes(kept.judge(slowed(fleet, 3, 5, 0.5)).verdicts), names(3, 5));
 }
 
 // In a fleet of two learned kinds (70/30 at 0.6): a rack in the older kind
