@@ -318,7 +318,7 @@ class ReportTool(JobTestCase):
         drain = report("--drain", "--history", folder, run)
         self.assertEqual(drain.stdout, 'scontrol update nodename=cn0003 state=drain reason="stelvane-mpi: slower than '
                          'its own normal: ' + ", ".join(
-                             "%s %.2f (own %.2f, line %.2f)" % (key, third["ratios"][key], third["own_normal"]["normal"][key],
+                             "%s %.2f (own %.2f, line %.2f)" % (key, third["own_normal"]["ratio"][key], third["own_normal"]["normal"][key],
                                                                 third["own_normal"]["line"][key])
                              for key in third["own_normal"]["low_in"]) + '; probably CPU or system-call cost"\n')
         text = report("--history", folder, run).stdout

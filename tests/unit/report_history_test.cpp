@@ -178,7 +178,7 @@ JudgedRun judged_run(const ResultFile& file, std::initializer_list<int> slowed, 
       node.fleet_ratios[m] = node.ratios[m];  // one kind: its level against the cluster is its ratio
       node.lines[m] = LOW_RATIO_FLOOR;
       node.low[m] = verdicts.judged[m] && node.ratios[m] < node.lines[m];
-      node.figures[m] = 100;
+      node.figures[m] = 100 * node.ratios[m];
     }
   }
   std::vector<JudgedRun> runs = {std::move(run)};

@@ -64,24 +64,21 @@ RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vecto
                              const std::vector<OwnNormal>& normals) {
   RunSummary levels = run;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-    std::map<int, std::vector<double>> kept_by_workers;
-    std::vector<double> kept;
+    std::vector<double> kept;  // their changes
     std::size_t with_normal = 0;
     for (std::size_t i = 0; i < run.nodes.size(); ++i) {
       if (changes[i].empty() || !normals[i].known(m) || !std::isfinite(changes[i][m])) continue;
       ++with_normal;
-      if (changes[i][m] < 1.0 - OWN_LOW_SPREADS * normals[i].spread[m]) continue;
-      kept.push_back(run.nodes[i].figures[m]);
-      kept_by_workers[run.nodes[i].workers].push_back(run.nodes[i].figures[m]);
+      if (changes[i][m] >= 1.0 - OWN_LOW_SPREADS * normals[i].spread[m]) kept.push_back(changes[i][m]);
     }
     const bool enough = kept.size() >= static_cast<std::size_t>(MIN_COMPARED_NODES) && 4 * kept.size() >= with_normal;
     if (kept.size() == with_normal || !enough) continue;
-    const double median = median_of(kept);
-    for (RunSummary::Node& node : levels.nodes) {
-      const auto alike = kept_by_workers.find(node.workers);
-      const double reference = alike != kept_by_workers.end() && alike->second.size() >= 2 ? median_of(alike->second) : median;
-      node.ratios[m] = node.figures[m] / reference;
-    }
+    // Each node at its normal times its change over theirs: whatever kinds
+    // they are of, a node that changed as they did is at its normal.
+    const double common = median_of(kept);
+    for (std::size_t i = 0; i < run.nodes.size(); ++i)
+      if (!changes[i].empty() && normals[i].known(m) && std::isfinite(changes[i][m]))
+        levels.nodes[i].ratios[m] = normals[i].normal[m] * changes[i][m] / common;
   }
   return levels;
 }

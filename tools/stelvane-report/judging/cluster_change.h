@@ -59,8 +59,9 @@ ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, co
 // above their own line (OWN_LOW_SPREADS own spreads below 1) kept their
 // usual figures. When some did not, and those that did are at least
 // MIN_COMPARED_NODES and a quarter of the nodes with a normal there, each
-// node's level is taken as its figure over the median of theirs (among
-// those with as many workers, while there are two). When fewer kept theirs,
-// the cluster changed as a whole, and the levels are the run's own.
+// node with a normal is taken to lie at its normal times its change over
+// the median change of those that kept theirs, whatever kind they are of.
+// When fewer kept theirs, the cluster changed as a whole, and the levels
+// are the run's own.
 RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vector<double>>& changes,
                              const std::vector<OwnNormal>& normals);

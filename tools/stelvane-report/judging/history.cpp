@@ -237,7 +237,7 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
   for (const Placed& run : order) {
     const std::vector<NodeLevel> levels = histories.levels(*run.summary);
     const Grouping grouping = history_grouping(*run.summary, levels, declared);
-    const RunSummary fleet = against_known(*run.summary, levels);
+    const RunSummary fleet = against_reference(*run.summary, grouping, levels);
     if (run.judged < 0) {
       histories.take(fleet, judged_by_kind(*run.summary, grouping), false);
     } else {

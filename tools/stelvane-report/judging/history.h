@@ -99,11 +99,16 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
 Grouping history_grouping(const RunSummary& run, const std::vector<NodeLevel>& levels,
                           const std::vector<DeclaredGroup>* declared);
 
-// A run's ratios to every node alike, the nodes the history knows (those
-// with a level) compared with each other only: nodes that join the cluster
-// do not move the known nodes' levels, however many and however fast. The
-// run as it is when the history knows all its nodes or none.
-RunSummary against_known(const RunSummary& run, const std::vector<NodeLevel>& levels);
+// Each node's level against the cluster: its figure over the median figure
+// of the reference nodes (those with as many workers, while there are two),
+// the reference being the first group of `grouping` (the fastest kind, or
+// the first declared group; every node without groups), and of it the nodes
+// the history knows (those with a level), when it knows any. A median of a
+// group stays put from run to run, where the median of a fleet of two kinds
+// half and half jumps from one kind to the other; and nodes that join the
+// cluster do not move the known nodes' levels, however many and however
+// fast. The run as it is when it keeps no figures.
+RunSummary against_reference(const RunSummary& run, const Grouping& grouping, const std::vector<NodeLevel>& levels);
 
 // A kept run judged again within these groups, from its ratios to every node:
 // its ratios within its group and its verdict by its kind. The run as it is

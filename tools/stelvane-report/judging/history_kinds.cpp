@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "judging/history.h"
 
@@ -136,19 +137,35 @@ Grouping history_grouping(const RunSummary& run, const std::vector<NodeLevel>& l
   return grouping;
 }
 
-RunSummary against_known(const RunSummary& run, const std::vector<NodeLevel>& levels) {
-  const std::vector<NodeLevel> known = known_levels(levels);
-  if (known.empty() || known.size() == run.nodes.size()) return run;
-  Grouping known_alike;
-  known_alike.groups.push_back({"known", GroupSource::learned});
-  for (const NodeLevel& level : known) known_alike.group_of[level.node] = 0;
-  // Figures, not ratios: a ratio's denominator is the median of the others,
-  // which flips from one kind to the other when new nodes make half the run.
-  Verdicts verdicts = as_verdicts(run, true);
-  judge_by_kind(verdicts, known_alike);
+RunSummary against_reference(const RunSummary& run, const Grouping& grouping, const std::vector<NodeLevel>& levels) {
+  std::vector<bool> known(run.nodes.size()), in_first(run.nodes.size());
+  bool any_known = false, any_figures = false;
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+    const double* level = levels[i].level;
+    known[i] = std::any_of(level, level + MEASUREMENT_COUNT, [](double value) { return value > 0; });
+    in_first[i] = grouping.groups.empty() || grouping.of(run.nodes[i].name) == 0;
+    any_known = any_known || (known[i] && in_first[i]);
+    const double* figures = run.nodes[i].figures;
+    any_figures = any_figures || std::any_of(figures, figures + MEASUREMENT_COUNT, [](double f) { return std::isfinite(f); });
+  }
+  if (!any_figures) return run;  // kept without figures: its ratios stand
   RunSummary relative = run;
-  for (std::size_t i = 0; i < run.nodes.size(); ++i)
-    std::copy(std::begin(verdicts.nodes[i].ratios), std::end(verdicts.nodes[i].ratios), relative.nodes[i].ratios);
+  for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    std::map<int, std::vector<double>> by_workers;
+    std::vector<double> all;
+    for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+      const double figure = run.nodes[i].figures[m];
+      if (!in_first[i] || (any_known && !known[i]) || !std::isfinite(figure)) continue;
+      by_workers[run.nodes[i].workers].push_back(figure);
+      all.push_back(figure);
+    }
+    const double median = median_of(all);
+    for (RunSummary::Node& node : relative.nodes) {
+      const auto alike = by_workers.find(node.workers);
+      node.ratios[m] =
+          node.figures[m] / (alike != by_workers.end() && alike->second.size() >= 2 ? median_of(alike->second) : median);
+    }
+  }
   return relative;
 }
 
