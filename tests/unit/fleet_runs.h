@@ -11,8 +11,8 @@
 
 // A run of one rank per node on `nodes` nodes named n00, n01, ...; node i at
 // speed[i] times a noise of 2 % (log-normal, from the seed), in every
-// measurement, each lasting long enough to be judged.
-inline ResultFile fleet_run(const std::vector<double>& speed, unsigned seed) {
+// measurement, each lasting long enough to be judged; node `absent` down.
+inline ResultFile fleet_run(const std::vector<double>& speed, unsigned seed, int absent = -1) {
   ResultFile file;
   std::mt19937 random(seed);
   std::normal_distribution<double> noise(0.0, 0.02);
@@ -22,9 +22,11 @@ inline ResultFile fleet_run(const std::vector<double>& speed, unsigned seed) {
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
     file.measurements[m].rank0_seconds = 1.0;
     file.measurements[m].rank0_figure = 100;
-    for (std::size_t i = 0; i < speed.size(); ++i)
-      file.measurements[m].workers.push_back(
-          {static_cast<int>(i) + 1, name(i), 1.0, 100 * speed[i] * std::exp(noise(random))});
+    for (std::size_t i = 0; i < speed.size(); ++i) {
+      const double figure = 100 * speed[i] * std::exp(noise(random));
+      if (static_cast<int>(i) != absent)
+        file.measurements[m].workers.push_back({static_cast<int>(i) + 1, name(i), 1.0, figure});
+    }
   }
   return file;
 }

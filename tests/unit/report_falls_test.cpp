@@ -20,16 +20,17 @@ std::string node_name(int i) { return std::string(i < 10 ? "n0" : "n") + std::to
 // A site's history: 12 quiet runs of this fleet, kept in time order.
 class KeptRuns {
  public:
-  explicit KeptRuns(const std::vector<double>& fleet) {
+  // `absent` is down in every other run.
+  explicit KeptRuns(const std::vector<double>& fleet, int absent = -1) : absent_(absent) {
     for (unsigned day = 0; day < 12; ++day) {
-      const ResultFile file = fleet_run(fleet, 100 + day);
+      const ResultFile file = fleet_run(fleet, 100 + day, day % 2 ? absent : -1);
       history_.push_back(summarize(file, judge_nodes(file)));
       history_.back().stamp.time_stamp = "2026-11-" + std::to_string(10 + day) + "T01:00:00";
     }
   }
   // The next run of `fleet`, judged against the runs kept so far, then kept.
   const JudgedRun& judge(const std::vector<double>& fleet) {
-    files_.push_back(fleet_run(fleet, 200 + static_cast<unsigned>(files_.size())));
+    files_.push_back(fleet_run(fleet, 200 + static_cast<unsigned>(files_.size()), files_.size() % 2 ? absent_ : -1));
     ResultFile& file = files_.back();
     file.stamp.time_stamp = "2026-12-" + std::to_string(10 + files_.size()) + "T01:00:00";
     std::vector<JudgedRun> judged = {{&file, judge_nodes(file)}};
@@ -40,6 +41,7 @@ class KeptRuns {
   }
 
  private:
+  int absent_;
   std::vector<RunSummary> history_;
   std::vector<ResultFile> files_ = std::vector<ResultFile>();
   JudgedRun last_;
@@ -119,6 +121,15 @@ TEST(SharedFall, HalfTheFleetFallsAndTheOtherHalfIsTheReference) {
     EXPECT_EQ(verdicts.falls.size(), 1u) << count;
     EXPECT_TRUE(cluster_fall_text(verdicts).empty()) << count;
   }
+  // The same while every node runs at 0.93 of its kept runs: the half that
+  // kept its level against the cluster is at its normal, not 7 % below.
+  {
+    const std::vector<double> fleet(64, 1.0);
+    KeptRuns kept(fleet);
+    std::vector<double> shifted = slowed(fleet, 32, 32, 0.5);
+    for (double& speed : shifted) speed *= 0.93;
+    EXPECT_EQ(slow_nodes(kept.judge(shifted).verdicts), names(32, 32));
+  }
   // Five of eight: the three that kept their figures, and rank 0's node,
   // are fewer than half but a quarter and more: still the reference.
   const std::vector<double> fleet(8, 1.0);
@@ -150,6 +161,24 @@ TEST(SharedFall, InTheOlderKindAndTheWholeOlderKind) {
     named.insert(slow.begin(), slow.end());
   }
   EXPECT_EQ(named, names(45, 19));
+}
+
+// Two kinds half and half, one node of the faster kind down in every other
+// run: the median of the whole fleet lies in one kind or the other as the
+// node is there or not, for every node at once. No healthy node is named, in
+// three runs; a node at 0.85 is.
+TEST(SharedFall, TwoKindsHalfAndHalfNameNoHealthyNode) {
+  const std::vector<double> fleet = kinds(64, 0.5, 0.6);
+  KeptRuns kept(fleet, 5);
+  std::set<std::string> named;
+  for (int run = 0; run < 3; ++run) {
+    const Verdicts& verdicts = kept.judge(slowed(fleet, 40, 1, 0.85)).verdicts;
+    for (const std::string& name : slow_nodes(verdicts)) EXPECT_EQ(name, "n40") << "run " << run;
+    EXPECT_TRUE(verdicts.falls.empty()) << "run " << run;
+    const std::set<std::string> slow = slow_nodes(verdicts);
+    named.insert(slow.begin(), slow.end());
+  }
+  EXPECT_EQ(named, names(40, 1));
 }
 
 // Every node at 0.8 of its kept runs: no node is worse than the others, so
@@ -184,7 +213,7 @@ TEST(ClusterChange, TheWholeClusterFallsAndNoNodeIsNamed) {
 // own, apart and never drained; alike, they join the known kind.
 TEST(GrownFleet, NewNodesMoveNoKnownNode) {
   for (int added : {16, 64})
-    for (double speed : {0.6, 1.0, 1.7}) {
+    for (double speed : {0.6, 1.0, 1.15, 1.7}) {
       const std::vector<double> fleet(64, 1.0);
       KeptRuns kept(fleet);
       std::vector<double> grown = fleet;
@@ -193,7 +222,7 @@ TEST(GrownFleet, NewNodesMoveNoKnownNode) {
       const std::string trial = std::to_string(added) + " at " + std::to_string(speed);
       EXPECT_TRUE(slow_nodes(verdicts).empty()) << trial;
       EXPECT_TRUE(cluster_fall_text(verdicts).empty()) << trial;
-      if (speed == 1.0) {
+      if (speed == 1.0 || speed == 1.15) {  // alike, or too close to be a kind: they join it
         EXPECT_TRUE(verdicts.groups.empty()) << trial;
         continue;
       }
