@@ -326,6 +326,15 @@ class ReportTool(JobTestCase):
         self.assertIn("probably CPU or system-call cost: streams", text)
         rows = [row.split(",") for row in report("--csv", "--history", folder, run).stdout.splitlines()]
         self.assertIn(["cn0003", "slow", "node", "", "bytewise_read"], [row[5:10] for row in rows])
+        # Slow by its own normal alone: its ranks are slow where it is low, in
+        # the per-measurement detail of both outputs, and nowhere else.
+        ranks = sorted(third["ranks"])
+        for measurement in document["measurements"]:
+            low = measurement["key"] in third["own_normal"]["low_in"]
+            self.assertEqual(sorted(measurement["slow_ranks"]), ranks if low else [], measurement["key"])
+            worker_rows = [row for row in rows[1:] if row[5] == "cn0003" and row[7] == "worker" and
+                           row[9] == measurement["key"]]
+            self.assertEqual({row[14] for row in worker_rows}, {"yes" if low else "no"}, measurement["key"])
         self.assertEqual({row[-1] for row in rows[1:] if row[5] == "cn0003" and row[7] == "node"}, {"cpu"})
         page = os.path.join(self.work, "history.html")
         self.assertEqual(report("--html", page, "--history", folder, run).returncode, 0)
@@ -404,6 +413,17 @@ class ReportTool(JobTestCase):
             made(history, day)
         latest = made(tempfile.mkdtemp(dir=self.work), 20, "--slow", "cn0050=0.5")
         learned = json.loads(report("--json", "--history", history, latest).stdout)
+        text = report("--history", history, latest).stdout
+        self.assertIn("  Judged within groups, learned from the kept runs:\n    kind 1: 45 nodes, the largest\n"
+                      "    kind 2: 19 nodes, streams 0.60,", text)
+        self.assertIn("  Group apart, not drained: kind 2 (cn[0045-0063]): if those nodes are a kind of their own", text)
+        samples, _ = self.check_metrics(latest, "--history", history)
+        self.assertEqual(samples[("stelvane_group_nodes", frozenset({("group", "kind 2"), ("source", "learned"),
+                                                                     ("apart", "1")}))], 19)
+        self.assertEqual(samples[("stelvane_node_verdict", frozenset({("node", "cn0050"), ("verdict", "slow"),
+                                                                       ("cause", "cpu"), ("group", "kind 2")}))], 1)
+        self.assertEqual(samples[("stelvane_node_verdict", frozenset({("node", "cn0007"), ("verdict", "ok"),
+                                                                       ("cause", ""), ("group", "kind 1")}))], 1)
         self.assertEqual([(g["name"], g["source"]) for g in learned["groups"]],
                          [("kind 1", "learned"), ("kind 2", "learned")])
         self.assertEqual(learned["slow_nodes"], ["cn0050"])

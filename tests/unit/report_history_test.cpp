@@ -53,6 +53,24 @@ OwnNormal node_a_after(int history, double wobble, const std::vector<FakeRun>& a
   return held.normals.front();
 }
 
+// The runs that make a node's normal: not those in which its peers named it
+// slow, nor those in which it was failed; every other judged run counts.
+TEST(OwnNormal, RunsSlowByItsPeersOrFailedAreLeftOut) {
+  NodeHistories histories;
+  for (int i = 0; i < 10; ++i) {
+    FakeRun run(NODES);
+    run.ratio("a", {0, 1, 2, 3, 4, 5}, i % 2 ? 0.99 : 1.01);
+    if (i == 2 || i == 5 || i == 7) {
+      run.ratio("a", {0, 1, 2, 3, 4, 5}, 0.5);
+      run.node("a").verdict = i == 7 ? Verdict::failed : Verdict::slow;
+    }
+    histories.take(run.summary, false);
+  }
+  const OwnNormal own = histories.take(FakeRun(NODES).summary, false).normals.front();
+  EXPECT_EQ(own.runs[BYTEWISE_WRITE], 7);
+  EXPECT_NEAR(own.normal[BYTEWISE_WRITE], 1.0, 0.011);
+}
+
 TEST(OwnNormal, TooFewRunsAndAFlatHistory) {
   const FakeRun low = FakeRun(NODES).ratio("a", BYTEWISE, 0.9);
   EXPECT_FALSE(node_a_after(MIN_HISTORY_RUNS - 1, 0.0, {low}).known(BYTEWISE_WRITE));
