@@ -23,6 +23,24 @@ class Limits(JobTestCase):
             self.assertEqual(job.rc, 0, job.stderr)
             self.assertEqual(job.console[-1], "Press Enter to Exit.")
 
+    def test_rank_0_raises_its_soft_limit_on_open_files_to_the_hard_one(self):
+        # A job of 2 ranks needs about 65 files over TCP (one a peer, 64 more).
+        # Soft 20 under a hard 200: raised, enough, nothing said. Soft 20
+        # under a hard 30: raised to 30 and still short, said once with the
+        # hard limit's figure; the run goes on (one rank on this host holds no
+        # descriptor per peer), and rank 0 measures as ever.
+        for hard, said in ((200, None), (30, 30)):
+            job = self.run_job(2, setup={0: "ulimit -Sn 20 && ulimit -Hn %d" % hard})
+            self.assertEqual(job.rc, 0, job.stderr)
+            warnings = [l for l in job.stderr.split("\n") if l.startswith("stelvane-mpi: rank 0 may open")]
+            if said is None:
+                self.assertEqual(warnings, [], job.stderr)
+            else:
+                self.assertEqual(len(warnings), 1, job.stderr)
+                self.assertTrue(warnings[0].startswith("stelvane-mpi: rank 0 may open 30 files (its hard limit), but "
+                                                       "over TCP a job of 2 ranks needs about 65"), warnings[0])
+            self.assertEqual(job.console[-1], "Press Enter to Exit.")
+
     def test_the_closing_line_shows_a_path_longer_than_any_fixed_buffer(self):
         deep = self.work
         while len(deep) < 2500:
