@@ -245,7 +245,7 @@ class RealDiskFaults(JobTestCase):
         deadline = time.time() + 30
         while not os.path.ismount(mountpoint):
             self.assertIsNone(disk.poll(), "the failing file system did not start")
-            self.assertLess(time.time(), deadline)
+            self.assertLess(time.time(), deadline, "the failing file system was never mounted: waited 30 s for it")
             time.sleep(0.05)
         job = self.run_job(2, setup={1: 'cd "%s"' % mountpoint})
         self.assertEqual(failure_lines(job.stderr, 1), [
