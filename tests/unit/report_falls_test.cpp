@@ -137,6 +137,22 @@ TEST(SharedFall, HalfTheFleetFallsAndTheOtherHalfIsTheReference) {
   EXPECT_EQ(slow_nodes(kept.judge(slowed(fleet, 3, 5, 0.5)).verdicts), names(3, 5));
 }
 
+// Half the nodes get faster (a firmware fix on half the racks): the other
+// half kept its figures, is behind, and has not fallen.
+TEST(SharedFall, HalfTheFleetGetsFasterAndTheOtherHalfHasNotFallen) {
+  const std::vector<double> fleet(64, 1.0);
+  KeptRuns kept(fleet);
+  const Verdicts& verdicts = kept.judge(slowed(fleet, 0, 32, 1.3)).verdicts;
+  EXPECT_TRUE(verdicts.falls.empty());
+  EXPECT_TRUE(slow_nodes(verdicts).empty());
+  // A rack that falls meanwhile is named, at its own fall: the faster half
+  // is no reference for the nodes that kept their figures.
+  const Verdicts& racked = kept.judge(slowed(slowed(fleet, 0, 32, 1.3), 40, 6, 0.6)).verdicts;
+  EXPECT_EQ(slow_nodes(racked), names(40, 6));
+  ASSERT_EQ(racked.falls.size(), 1u);
+  EXPECT_NEAR(racked.falls[0].fell_to, 0.6, 0.03);
+}
+
 // In a fleet of two learned kinds (70/30 at 0.6): a rack in the older kind
 // falls, then the whole older kind falls to 0.85 of itself, which keeps
 // every node's ratio within the kind; the newer kind is never named.

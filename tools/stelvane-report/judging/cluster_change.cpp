@@ -69,7 +69,7 @@ RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vecto
     for (std::size_t i = 0; i < run.nodes.size(); ++i) {
       if (changes[i].empty() || !normals[i].known(m) || !std::isfinite(changes[i][m])) continue;
       ++with_normal;
-      if (changes[i][m] >= 1.0 - OWN_LOW_SPREADS * normals[i].spread[m]) kept.push_back(changes[i][m]);
+      if (std::fabs(changes[i][m] - 1.0) <= OWN_LOW_SPREADS * normals[i].spread[m]) kept.push_back(changes[i][m]);
     }
     const bool enough = kept.size() >= static_cast<std::size_t>(MIN_COMPARED_NODES) && 4 * kept.size() >= with_normal;
     if (kept.size() == with_normal || !enough) continue;

@@ -54,10 +54,10 @@ ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, co
 //
 // A node's level against the cluster is its figure over the median node's;
 // when half the nodes fall together, the median node falls with them and
-// the fall is hidden. So, in each measurement, the nodes whose figure over
-// their usual one (`changes`, a row per node, empty without a normal) lies
-// above their own line (OWN_LOW_SPREADS own spreads below 1) kept their
-// usual figures. When some did not, and those that did are at least
+// the fall is hidden; when half get faster, the others look fallen. So, in
+// each measurement, the nodes whose figure over their usual one (`changes`,
+// a row per node, empty without a normal) lies within OWN_LOW_SPREADS own
+// spreads of 1 kept their usual figures. When some did not, and those that did are at least
 // MIN_COMPARED_NODES and a quarter of the nodes with a normal there, each
 // node with a normal is taken to lie at its normal times its change over
 // the median change of those that kept theirs, whatever kind they are of.

@@ -79,6 +79,7 @@ HeldRun NodeHistories::take(const RunSummary& fleet, const RunSummary& run, bool
   // enough did: a fall of half the nodes moves the median node with it.
   const RunSummary levels = against_unchanged(fleet, changes, held.normals);
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
+    if (!changes[i].empty()) std::copy(changes[i].begin(), changes[i].end(), held.normals[i].change);
     hold(levels, levels.nodes[i], windows[i], held.normals[i]);
     if (!changes[i].empty()) held.changes.push_back(std::move(changes[i]));
   }
@@ -154,7 +155,11 @@ void NodeHistories::hold(const RunSummary& run, const RunSummary::Node& node, co
     if (!run.judged[m]) continue;
     own.ratio[m] = node.ratios[m];
     own.deviation[m] = node.ratios[m] / own.normal[m];
-    own.low[m] = node.ratios[m] < own.line[m];  // false for NaN: failed, or not compared
+    // Low against its level, and slower than its usual figure too where it
+    // has one: a node that kept its figures while most others got faster is
+    // behind them, not fallen.
+    const bool slower = std::isnan(own.change[m]) || own.change[m] < 1.0 - OWN_LOW_SPREADS * own.spread[m];
+    own.low[m] = node.ratios[m] < own.line[m] && slower;  // false for NaN: failed, or not compared
     lows += own.low[m];
   }
   own.low_run = lows >= SLOW_MEASUREMENTS;

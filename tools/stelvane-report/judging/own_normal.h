@@ -20,7 +20,11 @@
 //                   OWN_SPREAD_FLOOR, so that a history that happened to be
 //                   steady does not turn noise into a finding;
 //   its own line    OWN_LOW_SPREADS own spreads below its own normal: in a
-//                   judged measurement a level under it is low.
+//                   judged measurement a level under it is low, when the
+//                   node's figure also lies as far below its usual figure
+//                   (the median of its figures in the same runs): a node
+//                   that kept its figures while most others got faster is
+//                   behind them, not fallen.
 //
 // With fewer than MIN_HISTORY_RUNS runs behind a normal the node has none
 // there, and only the peer line judges it. A run in which a node is low in at
@@ -65,6 +69,7 @@ struct OwnNormal {
   double spread[MEASUREMENT_COUNT];        // as a share of the normal, floor applied
   double line[MEASUREMENT_COUNT];          // normal x (1 - OWN_LOW_SPREADS x spread)
   double deviation[MEASUREMENT_COUNT];     // this run's level / normal
+  double change[MEASUREMENT_COUNT];        // this run's figure / its usual figure (cluster_change.h)
   bool low[MEASUREMENT_COUNT] = {};
   bool low_run = false;
   int recent_low_runs = 0;                 // among its last RECENT_RUNS runs, this one included
@@ -74,7 +79,7 @@ struct OwnNormal {
   std::vector<std::vector<double>> earlier;
 
   OwnNormal() {
-    for (double* values : {ratio, normal, spread, line, deviation})
+    for (double* values : {ratio, normal, spread, line, deviation, change})
       for (int m = 0; m < MEASUREMENT_COUNT; ++m) values[m] = NAN;
   }
   bool known(int m) const { return runs[m] >= MIN_HISTORY_RUNS; }
