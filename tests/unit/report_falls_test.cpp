@@ -145,6 +145,14 @@ TEST(SharedFall, HalfTheFleetGetsFasterAndTheOtherHalfHasNotFallen) {
   const Verdicts& verdicts = kept.judge(slowed(fleet, 0, 32, 1.3)).verdicts;
   EXPECT_TRUE(verdicts.falls.empty());
   EXPECT_TRUE(slow_nodes(verdicts).empty());
+  // Most of the fleet faster (52 of 64): the twelve left are too few to be
+  // the reference, and lie at 0.77 of the rest, under their own lines; yet
+  // their figures did not fall, so their own normals do not name them (their
+  // peers may: they are behind).
+  KeptRuns most(fleet);
+  const Verdicts& behind = most.judge(slowed(fleet, 0, 52, 1.3)).verdicts;
+  EXPECT_TRUE(behind.falls.empty());
+  for (const std::string& name : names(52, 12)) EXPECT_EQ(behind.of(name)->by_own_normal, Verdict::ok) << name;
   // A rack that falls meanwhile is named, at its own fall: the faster half
   // is no reference for the nodes that kept their figures.
   const Verdicts& racked = kept.judge(slowed(slowed(fleet, 0, 32, 1.3), 40, 6, 0.6)).verdicts;
