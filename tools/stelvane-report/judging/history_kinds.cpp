@@ -100,20 +100,16 @@ void place_new_nodes(const RunSummary& run, const Verdicts& verdicts, const std:
 }
 
 // A kept run as a verdict on figures: its ratios to every node stand for
-// the nodes' figures, as they differ from them by one factor or two; with
-// `figures`, the figures themselves where it keeps them.
-Verdicts as_verdicts(const RunSummary& run, bool figures = false) {
+// the nodes' figures, as they differ from them by one factor or two.
+Verdicts as_verdicts(const RunSummary& run) {
   Verdicts verdicts;
   std::copy(std::begin(run.judged), std::end(run.judged), verdicts.judged);
   for (const RunSummary::Node& kept : run.nodes) {
     NodeVerdict& node = verdicts.nodes.emplace_back();
     node.node = kept.name;
     node.workers = kept.workers;
-    const bool kept_figures =
-        figures && std::any_of(std::begin(kept.figures), std::end(kept.figures), [](double f) { return std::isfinite(f); });
     for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
-      node.fleet_ratios[m] = kept.ratios[m];
-      node.figures[m] = kept_figures ? kept.figures[m] : kept.ratios[m];
+      node.figures[m] = node.fleet_ratios[m] = kept.ratios[m];
       node.ratios[m] = node.lines[m] = NO_FIGURE;
       node.failed[m] = kept.verdict == Verdict::failed && std::isnan(kept.ratios[m]);
       node.measured[m] = std::isfinite(kept.ratios[m]) || node.failed[m];
@@ -159,11 +155,13 @@ RunSummary against_reference(const RunSummary& run, const Grouping& grouping, co
       by_workers[run.nodes[i].workers].push_back(figure);
       all.push_back(figure);
     }
+    std::map<int, double> median_of_alike;
+    for (const auto& [workers, figures] : by_workers)
+      if (figures.size() >= 2) median_of_alike[workers] = median_of(figures);
     const double median = median_of(all);
     for (RunSummary::Node& node : relative.nodes) {
-      const auto alike = by_workers.find(node.workers);
-      node.ratios[m] =
-          node.figures[m] / (alike != by_workers.end() && alike->second.size() >= 2 ? median_of(alike->second) : median);
+      const auto alike = median_of_alike.find(node.workers);
+      node.ratios[m] = node.figures[m] / (alike != median_of_alike.end() ? alike->second : median);
     }
   }
   return relative;
