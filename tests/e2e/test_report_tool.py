@@ -508,6 +508,14 @@ class ReportTool(JobTestCase):
         self.assertEqual(report("--drain", "--history", history, cluster).stdout, "")
         document = json.loads(report("--json", "--history", history, cluster).stdout)
         self.assertEqual(document["cluster_change"]["low_in"], list(KEYS[:4]))
+        # Sixteen new nodes at 0.6 of the others: a group of their own, apart, nothing drained.
+        grown = made(tempfile.mkdtemp(dir=self.work), 22, "--ranks", "80", "--new-from", "64=0.6")
+        text = report("--history", history, grown).stdout
+        self.assertIn("  Nodes: 0 slow, 0 suspect, 0 failed, 80 ok\n", text)
+        self.assertIn("  Judged within groups, learned from the kept runs, new nodes' seen in this run:\n"
+                      "    kind 1: 64 nodes, the largest\n    new kind 1: 16 nodes, streams 0.6", text)
+        self.assertIn("  Group apart, not drained: new kind 1 (cn[0064-0079])", text)
+        self.assertEqual(report("--drain", "--history", history, grown).stdout, "")
         samples, _ = self.check_metrics(cluster, "--history", history)
         for key in KEYS[:4]:
             self.assertAlmostEqual(samples[("stelvane_cluster_change_ratio", frozenset({("measurement", key)}))],

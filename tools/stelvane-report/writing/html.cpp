@@ -82,7 +82,7 @@ namespace {
 void write_groups(std::ostream& out, const Verdicts& verdicts) {
   if (verdicts.groups.empty()) return;
   out << "<p class=\"meta\">Each node judged against the others of its group, "
-      << group_source_name(verdicts.groups.front().group.source) << ":</p>\n<ul class=\"groups\">\n";
+      << escaped(groups_source_text(verdicts)) << ":</p>\n<ul class=\"groups\">\n";
   for (const GroupReport& group : verdicts.groups)
     out << "<li>" << escaped(group_text(verdicts, group))
         << (group.apart ? ". <b>Apart</b>, not drained: " + escaped(group_apart_text(group)) : std::string())

@@ -37,7 +37,7 @@ void write_cluster_change(std::ostream& out, const Verdicts& verdicts) {
 void write_groups(std::ostream& out, const Verdicts& verdicts) {
   if (verdicts.groups.empty()) return;
   const GroupSource source = verdicts.groups.front().group.source;
-  out << "  Judged within groups, " << group_source_name(source)
+  out << "  Judged within groups, " << groups_source_text(verdicts)
       << (source == GroupSource::declared ? " (a node in none against every node):\n" : ":\n");
   for (const GroupReport& group : verdicts.groups)
     out << "    " << group_text(verdicts, group) << "\n";

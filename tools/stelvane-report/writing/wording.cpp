@@ -182,6 +182,14 @@ std::string cluster_fall_text(const Verdicts& verdicts) {
          ": a change common to every node \u2014 a kernel, firmware or setting";
 }
 
+std::string groups_source_text(const Verdicts& verdicts) {
+  const GroupSource first = verdicts.groups.front().group.source;
+  std::string text = group_source_name(first);
+  for (const GroupReport& group : verdicts.groups)
+    if (group.group.source != first) return text + ", new nodes' " + group_source_name(group.group.source);
+  return text;
+}
+
 std::string largest_group_name(const Verdicts& verdicts) {
   for (const GroupReport& group : verdicts.groups)
     if (group.largest) return group.group.name;

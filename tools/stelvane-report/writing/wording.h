@@ -41,6 +41,10 @@ std::string group_text(const Verdicts& verdicts, const GroupReport& group);
 // What the report says of a group found, not declared, that stands apart:
 // "kind 2 (cn[0045-0063]): if those nodes are a kind of their own, ...".
 std::string group_apart_text(const GroupReport& group);
+// Where the groups came from: "learned from the kept runs", or "learned from
+// the kept runs, new nodes' seen in this run" when new nodes make groups of
+// their own.
+std::string groups_source_text(const Verdicts& verdicts);
 // The largest group's name; empty without groups.
 std::string largest_group_name(const Verdicts& verdicts);
 
