@@ -39,6 +39,9 @@ double ClusterChange::median_low() const {
   return median_of(changes);
 }
 
+namespace {
+
+// The workers on most of a run's nodes.
 int typical_workers(const RunSummary& run) {
   std::map<int, int> nodes_with;
   for (const RunSummary::Node& node : run.nodes) ++nodes_with[node.workers];
@@ -47,8 +50,6 @@ int typical_workers(const RunSummary& run) {
     if (count > most) typical = workers, most = count;
   return typical;
 }
-
-namespace {
 
 // The median of a run's node figures in measurement m.
 double median_figure(const RunSummary& run, int m) {
@@ -60,16 +61,15 @@ double median_figure(const RunSummary& run, int m) {
 
 }  // namespace
 
-RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vector<double>>& changes,
-                             const std::vector<OwnNormal>& normals) {
+RunSummary against_unchanged(const RunSummary& run, const std::vector<OwnNormal>& normals) {
   RunSummary levels = run;
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
     std::vector<double> kept;  // their changes
     std::size_t with_normal = 0;
-    for (std::size_t i = 0; i < run.nodes.size(); ++i) {
-      if (changes[i].empty() || !normals[i].known(m) || !std::isfinite(changes[i][m])) continue;
+    for (const OwnNormal& own : normals) {
+      if (!std::isfinite(own.change[m])) continue;  // no normal there, or no figure
       ++with_normal;
-      if (std::fabs(changes[i][m] - 1.0) <= OWN_LOW_SPREADS * normals[i].spread[m]) kept.push_back(changes[i][m]);
+      if (std::fabs(own.change[m] - 1.0) <= OWN_LOW_SPREADS * own.spread[m]) kept.push_back(own.change[m]);
     }
     const bool enough = kept.size() >= static_cast<std::size_t>(MIN_COMPARED_NODES) && 4 * kept.size() >= with_normal;
     if (kept.size() == with_normal || !enough) continue;
@@ -77,13 +77,13 @@ RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vecto
     // they are of, a node that changed as they did is at its normal.
     const double common = median_of(kept);
     for (std::size_t i = 0; i < run.nodes.size(); ++i)
-      if (!changes[i].empty() && normals[i].known(m) && std::isfinite(changes[i][m]))
-        levels.nodes[i].ratios[m] = normals[i].normal[m] * changes[i][m] / common;
+      if (std::isfinite(normals[i].change[m]))
+        levels.nodes[i].ratios[m] = normals[i].normal[m] * normals[i].change[m] / common;
   }
   return levels;
 }
 
-ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, const RunSummary& run,
+ClusterChange cluster_change(const std::vector<OwnNormal>& normals, const RunSummary& run,
                              const std::vector<const RunSummary*>& earlier) {
   ClusterChange found;
   const int workers = typical_workers(run);
@@ -94,8 +94,8 @@ ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, co
     std::vector<double> medians, of_nodes;
     for (int k : same_shape)
       if (earlier[k]->judged[m] && medians.size() < HISTORY_WINDOW) medians.push_back(median_figure(*earlier[k], m));
-    for (const std::vector<double>& node : changes)
-      if (std::isfinite(node[m])) of_nodes.push_back(node[m]);
+    for (const OwnNormal& own : normals)
+      if (std::isfinite(own.change[m])) of_nodes.push_back(own.change[m]);
     found.runs[m] = static_cast<int>(medians.size());
     found.nodes[m] = static_cast<int>(of_nodes.size());
     if (found.runs[m] < MIN_HISTORY_RUNS || of_nodes.empty()) continue;

@@ -41,13 +41,10 @@ struct ClusterChange {
   double median_low() const;  // the median change where it is low; NaN when nowhere
 };
 
-// The workers on most of a run's nodes.
-int typical_workers(const RunSummary& run);
-
-// `run`, whose nodes' figures over their usual ones are `changes` (a row
-// per node with one), against `earlier`, the kept runs before it, oldest
+// `run`, its nodes held against their own normals (`normals`, in its order,
+// each with its change), against `earlier`, the kept runs before it, oldest
 // first.
-ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, const RunSummary& run,
+ClusterChange cluster_change(const std::vector<OwnNormal>& normals, const RunSummary& run,
                              const std::vector<const RunSummary*>& earlier);
 
 // The nodes that kept their usual figures.
@@ -55,13 +52,12 @@ ClusterChange cluster_change(const std::vector<std::vector<double>>& changes, co
 // A node's level against the cluster is its figure over the median node's;
 // when half the nodes fall together, the median node falls with them and
 // the fall is hidden; when half get faster, the others look fallen. So, in
-// each measurement, the nodes whose figure over their usual one (`changes`,
-// a row per node, empty without a normal) lies within OWN_LOW_SPREADS own
-// spreads of 1 kept their usual figures. When some did not, and those that did are at least
+// each measurement, the nodes whose figure over their usual one (their
+// OwnNormal::change) lies within OWN_LOW_SPREADS own spreads of 1 kept their
+// usual figures. When some did not, and those that did are at least
 // MIN_COMPARED_NODES and a quarter of the nodes with a normal there, each
 // node with a normal is taken to lie at its normal times its change over
 // the median change of those that kept theirs, whatever kind they are of.
 // When fewer kept theirs, the cluster changed as a whole, and the levels
 // are the run's own.
-RunSummary against_unchanged(const RunSummary& run, const std::vector<std::vector<double>>& changes,
-                             const std::vector<OwnNormal>& normals);
+RunSummary against_unchanged(const RunSummary& run, const std::vector<OwnNormal>& normals);

@@ -9,7 +9,6 @@ RunSummary summarize(const ResultFile& file, const Verdicts& verdicts, bool by_k
   run.source = file.source;
   run.stamp = file.stamp;
   std::copy(std::begin(verdicts.judged), std::end(verdicts.judged), run.judged);
-
   for (const NodeVerdict& verdict : verdicts.nodes) {
     RunSummary::Node& node = run.nodes.emplace_back();
     node.name = verdict.node;
@@ -72,17 +71,11 @@ HeldRun NodeHistories::take(const RunSummary& fleet, const RunSummary& run, bool
   HeldRun held;
   held.normals = normals_of(windows, trend);
   run_to_run(windows, held.run_to_run);
-  std::vector<std::vector<double>> changes;
-  for (std::size_t i = 0; i < run.nodes.size(); ++i)
-    changes.push_back(change_of(fleet.nodes[i], windows[i], held.normals[i]));
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) take_change(fleet.nodes[i], windows[i], held.normals[i]);
   // Each node's level against the nodes that kept their usual figures, where
   // enough did: a fall of half the nodes moves the median node with it.
-  const RunSummary levels = against_unchanged(fleet, changes, held.normals);
-  for (std::size_t i = 0; i < run.nodes.size(); ++i) {
-    if (!changes[i].empty()) std::copy(changes[i].begin(), changes[i].end(), held.normals[i].change);
-    hold(levels, levels.nodes[i], windows[i], held.normals[i]);
-    if (!changes[i].empty()) held.changes.push_back(std::move(changes[i]));
-  }
+  const RunSummary levels = against_unchanged(fleet, held.normals);
+  for (std::size_t i = 0; i < run.nodes.size(); ++i) hold(levels, levels.nodes[i], windows[i], held.normals[i]);
   remember(levels, run, held.normals);
   return held;
 }
@@ -132,18 +125,15 @@ std::vector<OwnNormal> NodeHistories::normals_of(const std::vector<std::vector<c
   return normals;
 }
 
-std::vector<double> NodeHistories::change_of(const RunSummary::Node& node, const std::vector<const Point*>& earlier,
-                                             const OwnNormal& own) {
-  if (!own.known_anywhere()) return {};
-  std::vector<double> change(MEASUREMENT_COUNT, NO_FIGURE);
+void NodeHistories::take_change(const RunSummary::Node& node, const std::vector<const Point*>& earlier,
+                                OwnNormal& own) {
   for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
     if (!own.known(m)) continue;
     std::vector<double> usual;
     for (const Point* point : earlier)
       if (point->counts[m] && std::isfinite(point->figures[m])) usual.push_back(point->figures[m]);
-    change[m] = node.figures[m] / median_of(usual);
+    own.change[m] = node.figures[m] / median_of(usual);
   }
-  return change;
 }
 
 void NodeHistories::hold(const RunSummary& run, const RunSummary::Node& node, const std::vector<const Point*>& earlier,
@@ -252,7 +242,7 @@ void judge_against_history(std::vector<JudgedRun>& judged, const std::vector<Run
         judge_by_kind(target.verdicts, grouping);
       HeldRun against_history =
           histories.take(fleet, summarize(*target.file, target.verdicts, true), true);
-      target.verdicts.cluster = cluster_change(against_history.changes, *run.summary, taken);
+      target.verdicts.cluster = cluster_change(against_history.normals, *run.summary, taken);
       hold_against_own_normals(target.verdicts, std::move(against_history));
     }
     taken.push_back(run.summary);

@@ -28,18 +28,15 @@ std::string peer_rule_text();
 struct HeldRun {
   std::vector<OwnNormal> normals;
   double run_to_run[MEASUREMENT_COUNT];
-  // Each node's figure over its usual one (the median of its figures in the
-  // runs that make its normal), a row per node with a normal somewhere.
-  std::vector<std::vector<double>> changes;
 };
 
 class NodeHistories {
  public:
   // Every node of a run against its earlier runs: `fleet` as the run is
-  // kept, its ratios to every node alike, which the nodes' normals are made
-  // of; `by_kind` the same nodes judged within their groups, whose verdicts
-  // say which runs count toward a normal. With `trend`, each normal with its
-  // earlier ratios.
+  // kept, with each node's level against the cluster (against_reference),
+  // which the nodes' normals are made of; `by_kind` the same nodes judged
+  // within their groups, whose verdicts say which runs count toward a
+  // normal. With `trend`, each normal with its earlier levels.
   HeldRun take(const RunSummary& fleet, const RunSummary& by_kind, bool trend);
   // A run whose nodes are all of one kind.
   HeldRun take(const RunSummary& run, bool trend) { return take(run, run, trend); }
@@ -52,8 +49,8 @@ class NodeHistories {
  private:
   struct Point {
     int workers = 0;
-    double ratios[MEASUREMENT_COUNT];   // to every node alike, whatever its group
-    double figures[MEASUREMENT_COUNT];  // the median of its ranks' 
+    double ratios[MEASUREMENT_COUNT];   // its level against the cluster, whatever its group
+    double figures[MEASUREMENT_COUNT];  // the median of its ranks' figures
     bool judged[MEASUREMENT_COUNT] = {};
     bool counts[MEASUREMENT_COUNT] = {};  // makes its normal there: judged, and not slow, failed or low then
     bool low[MEASUREMENT_COUNT] = {};
@@ -68,9 +65,9 @@ class NodeHistories {
   static std::vector<double> ratios_in(const std::vector<const Point*>& points, int m, bool counted_only);
   // The median over the nodes of how far each one's ratios stray in its window.
   static void run_to_run(const std::vector<std::vector<const Point*>>& windows, double (&spreads)[MEASUREMENT_COUNT]);
-  // The node's figures in this run over its usual ones; empty without a normal.
-  static std::vector<double> change_of(const RunSummary::Node& node, const std::vector<const Point*>& earlier,
-                                       const OwnNormal& own);
+  // The node's figures in this run over its usual ones (OwnNormal::change),
+  // where it has a normal.
+  static void take_change(const RunSummary::Node& node, const std::vector<const Point*>& earlier, OwnNormal& own);
   // Its line, where this run's ratios lie, and its low runs.
   static void hold(const RunSummary& run, const RunSummary::Node& node, const std::vector<const Point*>& earlier,
                    OwnNormal& own);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <map>
 
@@ -19,12 +20,15 @@ double distance_to(const RunSummary::Node& node, const std::array<double, MEASUR
   return distance;
 }
 
+// Whether the kept runs know the node: it has a level somewhere.
+bool has_level(const NodeLevel& level) {
+  return std::any_of(std::begin(level.level), std::end(level.level), [](double value) { return value > 0; });
+}
+
 // The levels of the nodes the kept runs know.
 std::vector<NodeLevel> known_levels(const std::vector<NodeLevel>& levels) {
   std::vector<NodeLevel> known;
-  for (const NodeLevel& level : levels)
-    if (std::any_of(std::begin(level.level), std::end(level.level), [](double value) { return value > 0; }))
-      known.push_back(level);
+  std::copy_if(levels.begin(), levels.end(), std::back_inserter(known), has_level);
   return known;
 }
 
@@ -137,8 +141,7 @@ RunSummary against_reference(const RunSummary& run, const Grouping& grouping, co
   std::vector<bool> known(run.nodes.size()), in_first(run.nodes.size());
   bool any_known = false, any_figures = false;
   for (std::size_t i = 0; i < run.nodes.size(); ++i) {
-    const double* level = levels[i].level;
-    known[i] = std::any_of(level, level + MEASUREMENT_COUNT, [](double value) { return value > 0; });
+    known[i] = has_level(levels[i]);
     in_first[i] = grouping.groups.empty() || grouping.of(run.nodes[i].name) == 0;
     any_known = any_known || (known[i] && in_first[i]);
     const double* figures = run.nodes[i].figures;

@@ -1,9 +1,9 @@
 // Each node against its own earlier runs.
 //
 // Nodes bought in stages differ among themselves by 10 to 20 %, yet each one
-// keeps its level against the cluster (its figure over the median of every
-// other node with as many workers, whatever the groups) within a few percent
-// from run to run. So a node is also held against itself, in that level:
+// keeps its level against the cluster (its figure over the median figure of
+// the cluster's reference nodes: history.h, against_reference) within a few
+// percent from run to run. So a node is also held against itself, in that level:
 // within its group it would keep its ratio when the whole group falls with
 // it (a rack whose cooling failed, a kind that got a bad firmware), and such
 // a fall must be named, whatever other nodes fell with it:
@@ -60,8 +60,8 @@ inline constexpr int RECENT_RUNS = 3;
 inline constexpr int LOW_RUNS_TO_SLOW = 2;
 
 // A node held against its own earlier runs, in one run. Levels, normals and
-// lines are in the same units: shares of the median of every other node
-// with as many workers.
+// lines are in the same units: shares of the median figure of the cluster's
+// reference nodes.
 struct OwnNormal {
   int runs[MEASUREMENT_COUNT] = {};       // earlier runs its normal is taken from
   double ratio[MEASUREMENT_COUNT];         // its level in this run
@@ -69,7 +69,8 @@ struct OwnNormal {
   double spread[MEASUREMENT_COUNT];        // as a share of the normal, floor applied
   double line[MEASUREMENT_COUNT];          // normal x (1 - OWN_LOW_SPREADS x spread)
   double deviation[MEASUREMENT_COUNT];     // this run's level / normal
-  double change[MEASUREMENT_COUNT];        // this run's figure / its usual figure (cluster_change.h)
+  double change[MEASUREMENT_COUNT];        // this run's figure / its usual figure; NaN without a normal
+                                           // (the median of its figures in the runs that make it: cluster_change.h)
   bool low[MEASUREMENT_COUNT] = {};
   bool low_run = false;
   int recent_low_runs = 0;                 // among its last RECENT_RUNS runs, this one included

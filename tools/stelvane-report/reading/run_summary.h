@@ -20,7 +20,7 @@ struct RunSummary {
     int workers = 0;
     Verdict verdict = Verdict::ok;      // by its peers, in that run
     double ratios[MEASUREMENT_COUNT];   // NaN where not compared
-    double figures[MEASUREMENT_COUNT] = {NAN, NAN, NAN, NAN, NAN, NAN};  // the median of its ranks'
+    double figures[MEASUREMENT_COUNT] = {NAN, NAN, NAN, NAN, NAN, NAN};  // the median of its ranks' figures
   };
   std::string source;
   RunStamp stamp;
