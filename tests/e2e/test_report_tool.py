@@ -441,6 +441,8 @@ class ReportTool(JobTestCase):
         fallen = made(tempfile.mkdtemp(dir=self.work), 21, "--kind", "0.7=0.36")
         document = json.loads(report("--json", "--history", history, fallen).stdout)
         self.assertEqual([(f["host_list"], f["group"]) for f in document["shared_falls"]], [("cn[0045-0063]", "kind 2")])
+        self.assertIn("\n  19 nodes fell together, cn[0045-0063] (the whole of kind 2), 0.6",
+                      report("--history", history, fallen).stdout)
         self.assertEqual(document["drain_host_list"], "cn[0045-0063]")
         self.assertEqual(report("--html", page, "--history", history, fallen).returncode, 0)
         with open(page) as f:
@@ -508,6 +510,18 @@ class ReportTool(JobTestCase):
         self.assertEqual(report("--drain", "--history", history, cluster).stdout, "")
         document = json.loads(report("--json", "--history", history, cluster).stdout)
         self.assertEqual(document["cluster_change"]["low_in"], list(KEYS[:4]))
+        # Spreads as the quiet cluster's (file handling 0.074 and 0.057 from run
+        # to run): a rack at 0.85 crosses the byte-wise lines only, and the fall
+        # says where.
+        quiet_spreads = ["--spread", "0.074,0.057,0.02,0.018,0.02,0.02"]
+        quiet = tempfile.mkdtemp(dir=self.work)
+        for day in range(1, 13):
+            made(quiet, day, *quiet_spreads)
+        rack = made(tempfile.mkdtemp(dir=self.work), 20, *quiet_spreads,
+                    *[a for n in range(40, 46) for a in ("--slow", "cn%04d=0.85" % n)])
+        self.assertRegex(report("--history", quiet, rack).stdout,
+                         r"\n  6 nodes fell together, cn\[0040-0045\], 0\.8\d of their own normal in bytewise_write, "
+                         r"bytewise_read; probably CPU or system-call cost\n")
         # Sixteen new nodes at 0.6 of the others: a group of their own, apart, nothing drained.
         grown = made(tempfile.mkdtemp(dir=self.work), 22, "--ranks", "80", "--new-from", "64=0.6")
         text = report("--history", history, grown).stdout

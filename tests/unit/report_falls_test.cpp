@@ -171,6 +171,10 @@ TEST(SharedFall, InTheOlderKindAndTheWholeOlderKind) {
   ASSERT_EQ(racked.groups.size(), 2u);
   EXPECT_EQ(racked.groups[1].group.source, GroupSource::learned);
   EXPECT_EQ(slow_nodes(racked), names(50, 4));
+  ASSERT_EQ(racked.falls.size(), 1u);
+  EXPECT_EQ(shared_fall_text(racked.falls[0]),
+            "4 nodes fell together, n[50-53] (4 of kind 2's 19 nodes), 0.60 of their own normal in every "
+            "measurement; probably CPU or system-call cost");
 
   const std::vector<double> older_fell = slowed(fleet, 45, 19, 0.85);
   std::set<std::string> named;
