@@ -534,6 +534,16 @@ class ReportTool(JobTestCase):
         for key in KEYS[:4]:
             self.assertAlmostEqual(samples[("stelvane_cluster_change_ratio", frozenset({("measurement", key)}))],
                                    0.8, delta=0.02)
+            line = document["cluster_change"]["line"][key]
+            self.assertEqual(samples[("stelvane_cluster_change_line_ratio", frozenset({("measurement", key)}))], line)
+        # The CSV's cluster rows: the change as the ratio, its line and whether under it.
+        rows = [row.split(",") for row in report("--csv", "--history", history, cluster).stdout.splitlines()]
+        cluster_rows = {row[9]: row for row in rows if row[7] == "cluster"}
+        self.assertEqual(sorted(cluster_rows), sorted(KEYS))
+        for key in KEYS[:4]:
+            self.assertAlmostEqual(float(cluster_rows[key][13]), 0.8, delta=0.02)
+            self.assertEqual((float(cluster_rows[key][18]), cluster_rows[key][19]),
+                             (document["cluster_change"]["line"][key], "yes"))
 
     def test_prometheus_metrics(self):
         # A real run, its node names hostile; then a hostile name no host could have, and 4,096 ranks.
