@@ -1,0 +1,112 @@
+"""The run judged by stelvane-report, and what a check does with its
+verdict: which nodes to drain, in what words, within the site's limit."""
+import json
+import math
+import statistics
+
+from .commands import CheckError, run
+from .slurm import OWN_PREFIX, REASON_LENGTH
+
+# A history folder of 4,096-rank files is read from its index in seconds;
+# a first report of a year of them, in a few minutes.
+REPORT_BOUND = 1800
+MIN_JUDGED = 3  # with fewer nodes the report judges nothing
+# A few words of a probable cause, for a reason that must stay short.
+CAUSE_WORDS = {"cpu": "CPU", "metadata": "metadata path", "sync": "sync or flush", "bandwidth": "bandwidth"}
+MEASUREMENT_WORDS = {"streams": "streams", "descriptors": "descriptors", "bytewise_write": "byte-wise write",
+                     "bytewise_read": "byte-wise read", "block_read": "block read", "block_write": "block write"}
+
+
+def report_arguments(history, groups, slurm_nodes, prometheus):
+    argv = ["--history", history]
+    if groups:
+        argv += ["--groups", groups]
+    elif slurm_nodes:
+        argv += ["--slurm-nodes", slurm_nodes]
+    if prometheus:
+        argv += ["--prometheus", prometheus]
+    return argv
+
+
+def judge(report, arguments, result_path):
+    """(the report's text, its verdict as JSON) of the run in RESULT_PATH.
+    The JSON is asked first: it writes the Prometheus file, once."""
+    asked = run([report, "--json"] + arguments + [result_path], "judging the run", timeout=REPORT_BOUND)
+    if asked.returncode != 0:
+        raise CheckError("stelvane-report could not judge the run: %s" % report_error(asked))
+    plain = [a for i, a in enumerate(arguments) if a != "--prometheus" and arguments[i - 1:i] != ["--prometheus"]]
+    text = run([report] + plain + [result_path], "judging the run", timeout=REPORT_BOUND)
+    try:
+        return text.stdout, json.loads(asked.stdout)
+    except ValueError:
+        raise CheckError("stelvane-report's JSON could not be read") from None
+
+
+def report_error(process):
+    lines = [line for line in process.stderr.splitlines() if line.strip()]
+    return lines[-1] if lines else "exit status %d" % process.returncode
+
+
+def short(reason):
+    return reason if len(reason) <= REASON_LENGTH else reason[:REASON_LENGTH - 3] + "..."
+
+
+def listed(keys):
+    return ", ".join(MEASUREMENT_WORDS.get(k, k) for k in keys)
+
+
+def how_far(node):
+    """The median of a slow node's ratios in the measurements it was low
+    in, and against what: its own normal or its peers."""
+    own = node.get("own_normal") or {}
+    if node.get("by_peers") != "slow" and own.get("low_in"):
+        ratios = [own["ratio"][k] for k in own["low_in"] if own["ratio"].get(k) is not None]
+        return (statistics.median(ratios) if ratios else math.nan), "of its own normal"
+    ratios = [node["ratios"][k] for k in node.get("slow_in", []) if node["ratios"].get(k) is not None]
+    return (statistics.median(ratios) if ratios else math.nan), "of its peers"
+
+
+def reason(node):
+    """The drain reason: our prefix and a few words, within REASON_LENGTH:
+    "stelvane: slow, probably CPU (0.62 of its own normal)". Our own words
+    and figures only, nothing from a file or a node's name."""
+    if node["verdict"] == "failed":
+        if node.get("no_answer_in"):
+            return short("%s no answer in %s" % (OWN_PREFIX, MEASUREMENT_WORDS.get(node["no_answer_in"], "a step")))
+        return short("%s failed in %s" % (OWN_PREFIX, listed(node.get("failed_in", []))))
+    cause = (node.get("cause") or {}).get("cause")
+    words = "slow" + (", fell with others" if node.get("fell_together") else "")
+    if cause in CAUSE_WORDS:
+        words += ", probably " + CAUSE_WORDS[cause]
+    ratio, against = how_far(node)
+    if not math.isnan(ratio):
+        words += " (%.2f %s)" % (ratio, against)
+    return short("%s %s" % (OWN_PREFIX, words))
+
+
+def severity(node):
+    """Failed first, then the slowest: what a limit keeps drained first."""
+    if node["verdict"] == "failed":
+        return (0, 0.0)
+    ratio, _ = how_far(node)
+    return (1, 1.0 if math.isnan(ratio) else ratio)
+
+
+def to_drain(verdict):
+    return sorted((n for n in verdict["nodes"] if n["verdict"] in ("slow", "failed")), key=severity)
+
+
+def limit_of(percent, judged):
+    """How many nodes a check may drain: PERCENT of the nodes judged,
+    rounded up, so that a small cluster can still lose its one slow node."""
+    return math.ceil(percent * judged / 100.0 - 1e-9)
+
+
+def run_failed_as_a_whole(verdict):
+    """Why the run cannot be acted on, or None."""
+    if not verdict.get("complete", False):
+        return "its result file stops part way (%s)" % (verdict.get("truncation") or "truncated")
+    judged = len(verdict.get("nodes", []))
+    if judged < MIN_JUDGED:
+        return "only %d nodes were judged, and at least %d are needed" % (judged, MIN_JUDGED)
+    return None
