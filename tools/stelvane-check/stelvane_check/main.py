@@ -107,6 +107,8 @@ def main(here, plugin, argv):
 
 
 def check(args):
+    kept = history.kept_runs(args.history)
+    verdicts.check_groups(args.report, args.groups, os.path.join(args.history, kept[-1]) if kept else None)
     names, states = chosen_nodes(args)
     running, retested = to_run(args, names, states)
     if args.retest and not retested:
@@ -149,9 +151,9 @@ def run_job(args, names, reservation):
         if found is None:
             say("no result file came back from rank 0's node %s (the benchmark ended with %d%s); "
                 "nothing is drained" % (names[0], status, "" if job.alive() else ", and its job is gone"))
-        if job.alive() and not job.clean(args.scratch):
-            say("could not remove %s/%s on every node; the next check removes it" % (args.scratch, job.folder))
     finally:
+        if job.id and job.alive() and not job.clean(args.scratch):
+            say("could not remove %s/%s on every node; the next check removes it" % (args.scratch, job.folder))
         job.release()
     if found is None:
         return None

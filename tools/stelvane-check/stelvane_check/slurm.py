@@ -3,7 +3,7 @@ lists, drains and resumes, reservations. Every command goes to the
 controller the environment names (SLURM_CONF), and no other."""
 import re
 
-from .commands import CheckError, checked, run
+from .commands import CheckError, checked, first_line, run
 
 # The prefix of every reason a check drains with: the only drains it ever
 # undoes are those whose reason still starts with it.
@@ -80,9 +80,10 @@ def compress(names):
 
 def partition_nodes(partition):
     done = run(["scontrol", "show", "partition", partition, "-o"], "asking Slurm for partition %s" % partition)
+    if "not found" in done.stdout + done.stderr:
+        raise CheckError("partition %s: Slurm does not know it" % partition)
     if done.returncode != 0 or "PartitionName=" not in done.stdout:
-        raise CheckError("partition %s: Slurm does not know it (%s)" % (partition, done.stderr.strip() or
-                                                                        "no such partition"))
+        raise CheckError("asking Slurm for partition %s: %s" % (partition, first_line(done)))
     listed = re.search(r" Nodes=(\S+)", done.stdout)
     if not listed or listed.group(1) == "(null)":
         raise CheckError("partition %s has no nodes" % partition)

@@ -42,6 +42,15 @@ def judge(report, arguments, result_path):
         raise CheckError("stelvane-report's JSON could not be read") from None
 
 
+def check_groups(report, groups, kept):
+    """A groups file with an error fails the check before its run, where a
+    kept run lets the report read it."""
+    if groups and kept:
+        tried = run([report, "--groups", groups, kept], "reading the groups file", timeout=REPORT_BOUND)
+        if tried.returncode != 0:
+            raise CheckError("stelvane-report could not take the groups file: %s" % report_error(tried))
+
+
 def report_error(process):
     lines = [line for line in process.stderr.splitlines() if line.strip()]
     return lines[-1] if lines else "exit status %d" % process.returncode
