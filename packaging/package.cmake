@@ -1,10 +1,12 @@
 # What an install holds besides the programs, and the Debian and RPM
 # packages made of it (cpack -G DEB, cpack -G RPM in the build folder).
 #
-#   PREFIX/bin/stelvane-mpi, PREFIX/bin/stelvane-report
-#   PREFIX/share/man/man1/stelvane-mpi.1.gz, stelvane-report.1.gz
+#   PREFIX/bin/stelvane-mpi, PREFIX/bin/stelvane-report, PREFIX/bin/stelvane-check
+#   PREFIX/share/stelvane-check/stelvane_check/*.py (stelvane-check's modules)
+#   PREFIX/share/man/man1/stelvane-mpi.1.gz, stelvane-report.1.gz, stelvane-check.1.gz
 #   PREFIX/share/modulefiles/stelvane-mpi/VERSION   (Lmod, Environment Modules)
 #   PREFIX/share/doc/stelvane-mpi/copyright (LICENSE's terms), changelog.Debian.gz
+#   PREFIX/share/doc/stelvane-mpi/examples/: stelvane-check's systemd units and scrontab line
 
 # The MPI family's names, decided once: the two builds' packages stand
 # beside each other, never over each other.
@@ -26,7 +28,7 @@ endif()
 # -n keeps the time stamp out, so the same sources give the same package.
 set(PACKAGING_OUT ${PROJECT_BINARY_DIR}/packaging)
 set(COMPRESSED_DOCS)
-foreach(source docs/man/stelvane-mpi.1 docs/man/stelvane-report.1 packaging/changelog)
+foreach(source docs/man/stelvane-mpi.1 docs/man/stelvane-report.1 docs/man/stelvane-check.1 packaging/changelog)
   get_filename_component(name ${source} NAME)
   set(compressed ${PACKAGING_OUT}/${name}.gz)
   add_custom_command(OUTPUT ${compressed}
@@ -38,7 +40,9 @@ endforeach()
 add_custom_target(compressed-docs ALL DEPENDS ${COMPRESSED_DOCS})
 
 install(FILES ${PACKAGING_OUT}/stelvane-mpi.1.gz ${PACKAGING_OUT}/stelvane-report.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        ${PACKAGING_OUT}/stelvane-check.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/check/stelvane-check.service packaging/check/stelvane-check.timer
+        packaging/check/stelvane-check.scrontab DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 configure_file(packaging/stelvane-mpi.module.in ${PACKAGING_OUT}/${PROJECT_VERSION} @ONLY)
 install(FILES ${PACKAGING_OUT}/${PROJECT_VERSION} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/modulefiles/stelvane-mpi)
 install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -53,7 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "stelvane-mpi is started by an MPI launcher as one process per rank and\n"
   "measures how well each node's local file system creates, opens and\n"
   "removes files, and writes and reads them byte by byte and in blocks.\n"
-  "stelvane-report reads its result files and names the slow nodes.\n"
+  "stelvane-report reads its result files and names the slow nodes;\n"
+  "stelvane-check runs, keeps, judges and drains with one command under Slurm.\n"
   "This build runs under ${MPI_DESCRIPTION}.")
 string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_GENERATOR DEB)
@@ -68,7 +73,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries it links (the MPI library it was built against, the C++
 # runtime) from dpkg-shlibdeps; the launcher of that MPI by name.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS ${MPI_LAUNCHER_PACKAGE})
+# stelvane-check is Python and drives Slurm's commands, which a node that
+# only runs the benchmark needs not have.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${MPI_LAUNCHER_PACKAGE}, python3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS slurm-client)
 set(CPACK_DEBIAN_PACKAGE_CONFLICTS ${OTHER_FAMILY_PACKAGE})
 # The RPM, for RHEL-family systems: their MPI packages are named openmpi and
 # mpich; the libraries it links rpmbuild finds by itself.
@@ -87,7 +95,8 @@ set(CPACK_RPM_SPEC_MORE_DEFINE
     "%define packager ${CPACK_PACKAGE_CONTACT}\n%define _build_id_links none\n%define __os_install_post %{nil}")
 set(CPACK_RPM_PACKAGE_URL "https://vantrel.example/stelvane-mpi")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
-set(CPACK_RPM_PACKAGE_REQUIRES ${MPI_RPM_PACKAGE})
+set(CPACK_RPM_PACKAGE_REQUIRES "${MPI_RPM_PACKAGE}, python3")
+set(CPACK_RPM_PACKAGE_SUGGESTS slurm)
 set(CPACK_RPM_PACKAGE_CONFLICTS ${OTHER_FAMILY_PACKAGE})
 
 # The RPM's changelog, made from the Debian one, which is kept by hand:

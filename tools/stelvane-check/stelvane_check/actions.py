@@ -41,12 +41,16 @@ class Actions:
             self.unsettled.append(name)
             self.command(slurm.resume_command(name))
 
-    def act(self, verdict, percent):
-        judged = {node["node"]: node for node in verdict["nodes"]}
+    def act(self, verdict, percent, ran):
+        """Drains what the verdict names slow or failed among the nodes the
+        job RAN on (a name the file gives is never taken on its word)."""
+        judged = {node["node"]: node for node in verdict["nodes"] if node["node"] in ran}
+        for stranger in sorted({node["node"] for node in verdict["nodes"]} - set(ran)):
+            say("leaves %r: the result file names it, but the job did not run on it" % stranger)
         states = slurm.nodes(list(judged))
         budget = verdicts.limit_of(percent, len(judged))
         left = []
-        candidates = verdicts.to_drain(verdict)
+        candidates = [node for node in verdicts.to_drain(verdict) if node["node"] in judged]
         if not candidates and not self.unsettled:
             say("no node to drain")
         elif not self.apply:
@@ -56,7 +60,11 @@ class Actions:
             state = states.get(name)
             if state is None:
                 say("leaves %s: Slurm no longer knows it" % name)
-            elif name in self.unsettled:
+            elif state.out_of_service() and not state.drained_by_a_check():
+                say("leaves %s as it is: %s" % (name, state.described()))
+                if name in self.unsettled:
+                    self.unsettled.remove(name)
+            elif name in self.unsettled:  # drained again, not a new drain
                 self.unsettled.remove(name)
                 self.command(slurm.drain_command(name, verdicts.reason(node)))
             elif state.out_of_service():

@@ -127,7 +127,7 @@ def check(args):
         verdict = judge(args, found)
         if verdict is None:
             return RUN_FAILED
-        actions.act(verdict, args.limit)
+        actions.act(verdict, args.limit, running)
     finally:
         actions.close()
     return actions.status
