@@ -16,7 +16,8 @@ import unittest
 from harness import (BIN_DIR, FULL_SIZES, HERE, JobTestCase, check_successful_run, check_system_calls,
                      rank_zero_io)
 
-MAN_PAGES = os.path.join(HERE, "..", "..", "docs", "man")
+SOURCE = os.path.join(HERE, "..", "..")
+MAN_PAGES = os.path.join(SOURCE, "docs", "man")
 LMOD_INIT = "/usr/share/lmod/lmod/init/bash"
 RPMLINT_CONFIG = os.path.join(HERE, "..", "..", "packaging", "rpmlint.toml")
 # rpmlint's warnings left, each for a reason: rpmlint 2.4 records a man
@@ -55,6 +56,7 @@ class Package(JobTestCase):
         for needed in ("libstdc++6", "libc6"):
             self.assertIn(needed, fields)
         self.assertRegex(fields, r"(openmpi-bin, .*libopenmpi)|(mpich, .*libmpich)")
+        self.assertIn("python3", fields)
 
     def test_rpmlint_finds_no_error_and_the_rpm_holds_the_same_programs(self):
         checked = run(["rpmlint", "-c", RPMLINT_CONFIG, self.rpm])
@@ -69,14 +71,21 @@ class Package(JobTestCase):
             self.assertIn("License: BSD-3-Clause\n Redistribution and use", f.read())
         self.assertIn("- Released under the BSD 3-Clause licence.", run(["rpm", "-qp", "--changelog", self.rpm]).stdout)
         listed = run(["rpm", "-qpl", self.rpm]).stdout.split()
+        modules = sorted("/usr/share/stelvane-check/stelvane_check/" + m
+                         for m in os.listdir(os.path.join(SOURCE, "tools", "stelvane-check", "stelvane_check")))
+        examples = ["/usr/share/doc/stelvane-mpi/examples/stelvane-check." + e for e in ("service", "timer", "scrontab")]
         self.assertEqual(sorted(listed), sorted([
-            "/usr/bin/stelvane-mpi", "/usr/bin/stelvane-report", "/usr/share/doc/stelvane-mpi",
+            "/usr/bin/stelvane-mpi", "/usr/bin/stelvane-report", "/usr/bin/stelvane-check",
+            "/usr/share/doc/stelvane-mpi", "/usr/share/doc/stelvane-mpi/examples",
             "/usr/share/doc/stelvane-mpi/changelog.Debian.gz", "/usr/share/doc/stelvane-mpi/copyright",
             "/usr/share/man/man1/stelvane-mpi.1.gz", "/usr/share/man/man1/stelvane-report.1.gz",
-            "/usr/share/modulefiles/stelvane-mpi", "/usr/share/modulefiles/stelvane-mpi/1.0.0"]))
+            "/usr/share/man/man1/stelvane-check.1.gz", "/usr/share/stelvane-check",
+            "/usr/share/stelvane-check/stelvane_check",
+            "/usr/share/modulefiles/stelvane-mpi", "/usr/share/modulefiles/stelvane-mpi/1.0.0"] + modules + examples))
         requires = run(["rpm", "-qpR", self.rpm]).stdout.split()
         self.assertIn("mpich" if "mpich" in name else "openmpi", requires)
-        for program in ("stelvane-mpi", "stelvane-report"):
+        self.assertIn("python3", requires)
+        for program in ("stelvane-mpi", "stelvane-report", "stelvane-check"):
             self.assertTrue(filecmp.cmp(os.path.join(self.root, "usr", "bin", program),
                                         os.path.join(self.rpm_root, "usr", "bin", program), shallow=False), program)
         version = run([os.path.join(self.rpm_root, "usr", "bin", "stelvane-report"), "--version"])
@@ -84,16 +93,26 @@ class Package(JobTestCase):
 
     def test_the_module_file_and_the_man_pages(self):
         loaded = run(["bash", "-c", 'source "$0" && module use "$1/usr/share/modulefiles" && module load stelvane-mpi && '
-                      'command -v stelvane-mpi stelvane-report && man -w stelvane-mpi stelvane-report',
+                      'command -v stelvane-mpi stelvane-report stelvane-check && '
+                      'man -w stelvane-mpi stelvane-report stelvane-check && stelvane-check --help >/dev/null',
                       LMOD_INIT, self.root])
         self.assertEqual(loaded.returncode, 0, loaded.stderr)
-        self.assertEqual(loaded.stdout.split(), [self.root + "/usr/bin/stelvane-mpi",
-                                                 self.root + "/usr/bin/stelvane-report",
-                                                 self.root + "/usr/share/man/man1/stelvane-mpi.1.gz",
-                                                 self.root + "/usr/share/man/man1/stelvane-report.1.gz"])
-        for page in ("stelvane-mpi.1", "stelvane-report.1"):
+        programs = ("stelvane-mpi", "stelvane-report", "stelvane-check")
+        self.assertEqual(loaded.stdout.split(), [self.root + "/usr/bin/" + p for p in programs] +
+                         [self.root + "/usr/share/man/man1/%s.1.gz" % p for p in programs])
+        for page in ("stelvane-mpi.1", "stelvane-report.1", "stelvane-check.1"):
             linted = run(["mandoc", "-T", "lint", "-W", "warning", os.path.join(MAN_PAGES, page)])
             self.assertEqual((linted.returncode, linted.stdout), (0, ""), page)
+
+    def test_the_check_s_systemd_units(self):
+        # As shipped, but for the program's path: the unpacked package's.
+        examples = os.path.join(self.root, "usr", "share", "doc", "stelvane-mpi", "examples")
+        units = tempfile.mkdtemp(dir=self.folder)
+        for unit in ("stelvane-check.service", "stelvane-check.timer"):
+            with open(os.path.join(examples, unit)) as shipped, open(os.path.join(units, unit), "w") as copy:
+                copy.write(shipped.read().replace("/usr/bin/stelvane-check", self.root + "/usr/bin/stelvane-check"))
+        verified = run(["systemd-analyze", "verify", "--man=no"] + [os.path.join(units, u) for u in os.listdir(units)])
+        self.assertEqual((verified.returncode, verified.stdout + verified.stderr), (0, ""))
 
     def test_the_installed_benchmark_at_full_size_and_its_report(self):
         # The RPM's, byte for byte the Debian package's (checked above).
