@@ -229,6 +229,28 @@ class Check(unittest.TestCase):
             f.write(text)
         return path
 
+    def test_the_scrontab_line(self):
+        # Debian's Slurm has no scrontab: its options go to sbatch --test-only
+        # (the controller's own check), its time fields to cron's grammar.
+        with open(os.path.join(SOURCE, "packaging", "check", "stelvane-check.scrontab")) as f:
+            lines = f.read().splitlines()
+        options = [word for line in lines if line.startswith("#SCRON") for word in line.split()[1:]]
+        [entry] = [line for line in lines if line.strip() and not line.startswith("#")]
+        fields = entry.split(None, 5)
+        for field, (low, high) in zip(fields[:5], [(0, 59), (0, 23), (1, 31), (1, 12), (0, 7)]):
+            for part in field.split(","):
+                self.assertRegex(part, r"^(\*|\d+(-\d+)?)(/\d+)?$", entry)
+                self.assertTrue(all(low <= int(n) <= high for n in re.findall(r"\d+", part.split("/")[0])), entry)
+        self.assertEqual(fields[5].split()[0], "/usr/bin/stelvane-check")
+        tried = cluster("exec", "head", "sbatch", "--test-only", *options, "--wrap", "true", check=False)
+        self.assertEqual(tried.returncode, 0, tried.stderr)
+        self.assertIn("to start at", tried.stderr)
+        # The check takes the entry's own options.
+        arguments = fields[5].split()[1:]
+        parsed = subprocess.run([CHECK, "--help"], capture_output=True, text=True)
+        for option in (a for a in arguments if a.startswith("--")):
+            self.assertIn(option, parsed.stdout)
+
     @unittest.skipIf(MPI != "openmpi", "the history's keeping is the check's own: one MPI family shows it")
     def test_sixty_checks_in_a_row(self):
         newest = 7
