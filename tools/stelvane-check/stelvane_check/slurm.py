@@ -9,8 +9,8 @@ from .commands import CheckError, checked, first_line, run
 # undoes are those whose reason still starts with it.
 OWN_PREFIX = "stelvane:"
 # Slurm keeps a reason of any length, but sinfo -R and most dashboards show
-# the first few dozen characters: ours say what they must within these.
-REASON_LENGTH = 64
+# a line's worth at most: ours say what they must within these.
+REASON_LENGTH = 80
 
 # A node in one of these states (or with one of these flags) takes no job:
 # a run is never asked of it.

@@ -12,7 +12,7 @@ from .slurm import OWN_PREFIX, REASON_LENGTH
 REPORT_BOUND = 1800
 MIN_JUDGED = 3  # with fewer nodes the report judges nothing
 # A few words of a probable cause, for a reason that must stay short.
-CAUSE_WORDS = {"cpu": "CPU", "metadata": "metadata path", "sync": "sync or flush", "bandwidth": "bandwidth"}
+CAUSE_WORDS = {"cpu": "CPU", "metadata": "metadata", "sync": "sync", "bandwidth": "bandwidth"}
 MEASUREMENT_WORDS = {"streams": "streams", "descriptors": "descriptors", "bytewise_write": "byte-wise write",
                      "bytewise_read": "byte-wise read", "block_read": "block read", "block_write": "block write"}
 
@@ -84,13 +84,13 @@ def reason(node):
             return short("%s no answer in %s" % (OWN_PREFIX, MEASUREMENT_WORDS.get(node["no_answer_in"], "a step")))
         return short("%s failed in %s" % (OWN_PREFIX, listed(node.get("failed_in", []))))
     cause = (node.get("cause") or {}).get("cause")
-    words = "slow" + (", fell with others" if node.get("fell_together") else "")
-    if cause in CAUSE_WORDS:
-        words += ", probably " + CAUSE_WORDS[cause]
+    fell = ", fell with others" if node.get("fell_together") else ""
+    probably = ", probably " + CAUSE_WORDS[cause] if cause in CAUSE_WORDS else ""
     ratio, against = how_far(node)
-    if not math.isnan(ratio):
-        words += " (%.2f %s)" % (ratio, against)
-    return short("%s %s" % (OWN_PREFIX, words))
+    figure = "" if math.isnan(ratio) else " (%.2f %s)" % (ratio, against)
+    whole = "%s slow%s%s%s" % (OWN_PREFIX, fell, probably, figure)
+    # Where it all does not fit, the cause goes first: the figure says more.
+    return short(whole if len(whole) <= REASON_LENGTH else "%s slow%s%s" % (OWN_PREFIX, fell, figure))
 
 
 def severity(node):
