@@ -2,6 +2,7 @@
 within which limit, what a re-test leaves resumed, and how the history is
 kept. Slurm is a table of node states here; every command the check would
 run is recorded instead."""
+import argparse
 import contextlib
 import io
 import os
@@ -10,7 +11,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "stelvane-check"))
-from stelvane_check import actions, history, slurm, verdicts  # noqa: E402
+from stelvane_check import actions, history, main, slurm, verdicts  # noqa: E402
 from stelvane_check.commands import CheckError  # noqa: E402
 
 # No Slurm command is ever run here; one run by mistake finds no settings
@@ -166,6 +167,27 @@ class Rules(unittest.TestCase):
             doing.open_retest(["node1", "node2"], 20)
             doing.close()  # as after a run that gave nothing
         self.assertEqual(self.drained(), {"node2": old, "node3": "disk replaced"})
+
+    def test_what_a_retest_resumes_is_the_checks_own_and_what_someone_changed_meanwhile_is_left(self):
+        old = "stelvane: failed in streams"
+        self.fake({"node1": ("IDLE", ""), "node2": ("IDLE+DRAIN", old), "node3": ("IDLE+DRAIN", "disk replaced"),
+                   "node4": ("DOWN+DRAIN", "stelvane-mpi: slow in streams"), "node5": ("IDLE", "")})
+        args = argparse.Namespace(retest=True, idle=False)
+        with contextlib.redirect_stdout(io.StringIO()):
+            running, retested = main.to_run(args, sorted(self.slurm.states), self.slurm.nodes())
+        self.assertEqual((running, retested), (["node1", "node5", "node2"], ["node2"]))
+        self.slurm.states["node5"] = slurm.Node("node5", "MIXED", "")  # running someone's job
+        with contextlib.redirect_stdout(io.StringIO()):
+            taken = [main.to_run(argparse.Namespace(retest=False, idle=idle), sorted(self.slurm.states),
+                                 self.slurm.nodes())[0] for idle in (True, False)]
+        self.assertEqual(taken, [["node1"], ["node1", "node5"]])
+        doing = actions.Actions(True, True, retested, self.slurm.nodes())
+        with contextlib.redirect_stdout(io.StringIO()):
+            doing.open_retest(running, 20)
+            self.slurm.states["node2"] = slurm.Node("node2", "IDLE+DRAIN", "fan replaced")  # an administrator
+            doing.close()
+        self.assertEqual(self.drained(), {"node2": "fan replaced", "node3": "disk replaced",
+                                          "node4": "stelvane-mpi: slow in streams"})
 
     def test_a_run_that_cannot_be_acted_on(self):
         self.assertIsNone(verdicts.run_failed_as_a_whole(run_of(node("a"), node("b"), node("c"))))
