@@ -117,7 +117,8 @@ class Check(unittest.TestCase):
             self.check()
         cluster("throttle-each", "node3", str(SLOW_SHARE))
         self.addCleanup(cluster, "throttle-each", "node3", str(SHARE))
-        output = self.check("--apply")
+        metrics = os.path.join(self.work, "stelvane.prom")
+        output = self.check("--apply", "--prometheus", metrics)
         drains = printed_drains(output)
         self.assertEqual(list(drains), ["node3"], output)
         self.assertRegex(drains["node3"], r"^stelvane: slow(, probably [a-zA-Z ]+)? \(0\.\d\d of its peers\)$")
@@ -127,6 +128,8 @@ class Check(unittest.TestCase):
         self.assertEqual({n: r for n, (s, r) in states.items() if "DRAIN" in s},
                          {"node3": drains["node3"], "node5": "disk replaced"})
         self.assertIn("leaves out node5 (idle+drain, \"disk replaced\")", output)
+        with open(metrics) as f:
+            self.assertRegex(f.read(), r'stelvane_node_verdict\{node="node3",verdict="slow"[^}]*\} 1\n')
 
         cluster("throttle-each", "node3", str(SHARE))
         output = self.check("--apply", "--retest", "--resume-own")
