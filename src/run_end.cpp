@@ -12,6 +12,7 @@
 #include "report_lines.h"
 #include "sizes.h"
 #include "stop_signals.h"
+#include "test_hooks.h"
 #include "workloads/cluster_reports.h"
 
 namespace {
@@ -79,6 +80,7 @@ int leave_the_run() {
   else
     worker_comes_to_the_end();
   MPI_Finalize();
+  test_hook_after_finalize(iproc);
   if (!run_failed()) return 0;
   // Rank 0's non-zero status ends the job under some launchers: the
   // workers, gone from MPI by now, get the time to leave with their own.

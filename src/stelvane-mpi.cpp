@@ -65,6 +65,7 @@ int workers_rank0_can_hear(std::uint64_t open_file_limit) {
   const int before = open_descriptors();
   const bool answered = first_word_with_last_rank(iproc, nproc, ANSWER_MARGIN_SECONDS);
   const int after = open_descriptors();
+  test_hook_descriptors_counted(before, after);
   // No answer tells nothing: then rank 0 holds to the limit as if it did.
   return workers_rank0_can_hold(open_file_limit, nproc, after, !answered || after > before);
 }

@@ -88,6 +88,15 @@ void test_hook_before_descriptor_count() {
   while (MPI_Wtime() < until) MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &arrived, MPI_STATUS_IGNORE);
 }
 
+void test_hook_descriptors_counted(int before, int after) {
+  if (marking()) write_error_line(line("stelvane-mark 0 descriptors_counted ", before, " ", after));
+}
+
+void test_hook_after_finalize(int rank) {
+  if (names_rank("STELVANE_TEST_LINGER_AFTER_FINALIZE", rank))
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
 void test_hook_before_block_workload(int rank, const char* block_input) {
   if (names_rank("STELVANE_TEST_REMOVE_BLOCK_INPUT", rank)) std::remove(block_input);
   const char* resize = std::getenv("STELVANE_TEST_BLOCK_INPUT_SIZE");

@@ -15,7 +15,10 @@
 // process that hangs at the end of the run.
 // STELVANE_TEST_PROGRESS_BEFORE_COUNT_MS=ms keeps rank 0 making MPI progress
 // that long before it counts its descriptors for the first word, so that a
-// connection a peer opened early is accepted before the count.
+// connection a peer opened early is accepted before the count; with the
+// marks on, rank 0 marks "descriptors_counted BEFORE AFTER" once it has.
+// STELVANE_TEST_LINGER_AFTER_FINALIZE=rank keeps that rank half a second
+// after MPI_Finalize, as a slow process exit, within rank 0's grace.
 #pragma once
 
 #ifdef STELVANE_TEST_HOOKS
@@ -25,6 +28,8 @@ void test_hook_mark(const char* event, double mpi_time);  // the wall-clock time
 void test_hook_peak_memory();
 void test_hook_at_the_end(int rank);
 void test_hook_before_descriptor_count();
+void test_hook_descriptors_counted(int before, int after);
+void test_hook_after_finalize(int rank);
 #else
 inline void test_hook_slow_worker(int) {}
 inline void test_hook_before_block_workload(int, const char*) {}
@@ -32,4 +37,6 @@ inline void test_hook_mark(const char*, double) {}
 inline void test_hook_peak_memory() {}
 inline void test_hook_at_the_end(int) {}
 inline void test_hook_before_descriptor_count() {}
+inline void test_hook_descriptors_counted(int, int) {}
+inline void test_hook_after_finalize(int) {}
 #endif

@@ -61,7 +61,9 @@ class Failures(JobTestCase):
             f.write('#!/bin/sh\n"%s" "$@"\nstatus=$?\necho $status > "%s/rank.${OMPI_COMM_WORLD_RANK:-$PMI_RANK}"\n'
                     'exit $status\n' % (TESTSIZE, statuses))
         os.chmod(recorder, 0o755)
-        job = self.run_job(2, binary=recorder, setup={0: READ_ONLY})
+        # The worker leaves MPI_Finalize slowly (half a second, within rank 0's grace): a rank 0 that does not
+        # wait for it has it killed every time, not only when it happens to be late.
+        job = self.run_job(2, binary=recorder, setup={0: READ_ONLY}, env={"STELVANE_TEST_LINGER_AFTER_FINALIZE": "1"})
         self.assertEqual(job.rc, 1)
         recorded = {}
         for name in os.listdir(statuses):

@@ -104,4 +104,11 @@ TEST(OpenFiles, WorkersRankZeroCanHold) {
   EXPECT_EQ(workers_rank0_can_hold(0, 48, 17, true), 47);
   EXPECT_EQ(workers_rank0_can_hold(20, 48, 17, true), 0);
   EXPECT_EQ(workers_rank0_can_hold(111, 48, 17, true), 47);
+  // At the boundary: a limit of one descriptor for every worker and the
+  // rest holds them all, whatever is open now; one fewer holds what room
+  // is left, to the descriptor.
+  EXPECT_EQ(workers_rank0_can_hold(47 + OPEN_FILES_BESIDES_PEERS, 48, 60, true), 47);
+  EXPECT_EQ(workers_rank0_can_hold(47 + OPEN_FILES_BESIDES_PEERS - 1, 48, 60, true), 110 - 60 - RANK0_SPARE_FILES);
+  EXPECT_EQ(workers_rank0_can_hold(40 + RANK0_SPARE_FILES + 47, 48, 40, true), 47);
+  EXPECT_EQ(workers_rank0_can_hold(40 + RANK0_SPARE_FILES + 46, 48, 40, true), 46);
 }
