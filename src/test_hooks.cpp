@@ -94,7 +94,7 @@ void test_hook_descriptors_counted(int before, int after) {
 
 void test_hook_after_finalize(int rank) {
   if (names_rank("STELVANE_TEST_LINGER_AFTER_FINALIZE", rank))
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 }
 
 void test_hook_before_block_workload(int rank, const char* block_input) {

@@ -61,8 +61,8 @@ class Failures(JobTestCase):
             f.write('#!/bin/sh\n"%s" "$@"\nstatus=$?\necho $status > "%s/rank.${OMPI_COMM_WORLD_RANK:-$PMI_RANK}"\n'
                     'exit $status\n' % (TESTSIZE, statuses))
         os.chmod(recorder, 0o755)
-        # The worker leaves MPI_Finalize slowly (half a second, within rank 0's grace): a rank 0 that does not
-        # wait for it has it killed every time, not only when it happens to be late.
+        # The worker leaves MPI_Finalize slowly (1.5 s, within rank 0's grace of 2 s): a rank 0 that does not
+        # wait for it has it killed every time (10 of 10), not only when it happens to be late (at 0.5 s, 6 of 10).
         job = self.run_job(2, binary=recorder, setup={0: READ_ONLY}, env={"STELVANE_TEST_LINGER_AFTER_FINALIZE": "1"})
         self.assertEqual(job.rc, 1)
         recorded = {}
