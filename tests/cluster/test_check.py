@@ -3,7 +3,6 @@ a history built by checks, a throttled node drained with the check's own
 reason and resumed by a re-test, a node an administrator drained left
 alone, a cancelled check, two checks at once, many checks in a row, and
 input that must stop a check before it changes anything. Needs root."""
-import glob
 import hashlib
 import json
 import os
@@ -14,14 +13,12 @@ import tempfile
 import time
 import unittest
 
+from cluster_of_its_own import SOURCE, VIRTUAL_CLUSTER, ClusterOfItsOwn
 from harness import BIN_DIR, MPI, REPORT, TESTSIZE
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-VIRTUAL_CLUSTER = os.path.join(SOURCE, "scripts", "virtual-cluster")
 CHECK = os.path.join(BIN_DIR, "stelvane-check")
-CLUSTER_ID, NET = {"openmpi": ("sco", "10.246.0"), "mpich": ("scm", "10.245.0")}[MPI]
 CLUSTER_DIR = "/run/stelvane-vcluster-test-check-" + MPI
-CLUSTER_ENV = {"STELVANE_VCLUSTER_DIR": CLUSTER_DIR, "STELVANE_VCLUSTER_NET": NET, "STELVANE_VCLUSTER_ID": CLUSTER_ID}
+cluster = ClusterOfItsOwn(CLUSTER_DIR, *{"openmpi": ("10.246.0", "sco"), "mpich": ("10.245.0", "scm")}[MPI])
 NODES = 8
 SCRATCH = CLUSTER_DIR + "/scratch"
 # Each rank at a share of a CPU of its own, as in the falls test: a node's
@@ -33,11 +30,6 @@ BENCHMARK = "%s own-share %s" % (VIRTUAL_CLUSTER, TESTSIZE)
 # times that. A bound is what a check may take, with room.
 CHECK_BOUND = 180
 HISTORY_CHECKS = 4
-
-
-def cluster(*args, check=True):
-    return subprocess.run([VIRTUAL_CLUSTER] + list(args), env=dict(os.environ, **CLUSTER_ENV), capture_output=True,
-                          text=True, timeout=120, check=check)
 
 
 def node_states():
@@ -69,19 +61,7 @@ def folder_digest(folder):
 class Check(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        subprocess.run([VIRTUAL_CLUSTER, "down"], env=dict(os.environ, **CLUSTER_ENV), capture_output=True)
-        cls.addClassCleanup(cls.take_down)
-        cluster("up", str(NODES))
-        cluster("slurm", "up")
-        cluster("throttle-each", "all", str(SHARE))
-
-    @classmethod
-    def take_down(cls):
-        subprocess.run([VIRTUAL_CLUSTER, "down"], env=dict(os.environ, **CLUSTER_ENV), capture_output=True,
-                       timeout=120, check=True)
-        left = glob.glob("/sys/fs/cgroup/**/stelvane-vcluster-" + CLUSTER_ID, recursive=True) + glob.glob(CLUSTER_DIR)
-        if left:
-            raise AssertionError("the virtual cluster left: %s" % left)
+        cluster.bring_up(cls, ("up", str(NODES)), ("slurm", "up"), ("throttle-each", "all", str(SHARE)))
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="stelvane-check-")
@@ -101,7 +81,7 @@ class Check(unittest.TestCase):
 
     def check(self, *args, status=0, history=None, benchmark=BENCHMARK):
         done = subprocess.run([VIRTUAL_CLUSTER] + self.check_argv(*args, history=history, benchmark=benchmark),
-                              env=dict(os.environ, **CLUSTER_ENV), stdin=subprocess.DEVNULL, capture_output=True,
+                              env=cluster.environment(), stdin=subprocess.DEVNULL, capture_output=True,
                               text=True, timeout=CHECK_BOUND)
         self.assertEqual(done.returncode, status, done.stdout + done.stderr)
         return done.stdout
@@ -154,7 +134,7 @@ class Check(unittest.TestCase):
         hooks = {"STELVANE_TEST_DELAY_RANK": "1", "STELVANE_TEST_DELAY_MS": "0", "STELVANE_TEST_DELAY_FLAG": flag,
                  "STELVANE_TEST_HOLD_FILE": held}
         first = subprocess.Popen([VIRTUAL_CLUSTER] + self.check_argv("--apply"),
-                                 env=dict(os.environ, **CLUSTER_ENV, **hooks), stdin=subprocess.DEVNULL,
+                                 env=cluster.environment(**hooks), stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.addCleanup(first.kill)
         deadline = time.monotonic() + CHECK_BOUND
@@ -210,7 +190,7 @@ class Check(unittest.TestCase):
         with open(CLUSTER_DIR + "/slurm/slurm.conf") as conf:
             dead = self.write("dead.conf", conf.read() + "SlurmctldPort=6999\n")
         done = subprocess.run([VIRTUAL_CLUSTER, "exec", "head", "env", "SLURM_CONF=" + dead] +
-                              self.check_argv("--apply")[2:], env=dict(os.environ, **CLUSTER_ENV),
+                              self.check_argv("--apply")[2:], env=cluster.environment(),
                               capture_output=True, text=True, timeout=CHECK_BOUND)
         self.assertEqual(done.returncode, 1, done.stdout)
         self.assertIn("Unable to contact slurm controller", done.stdout)

@@ -10,13 +10,11 @@ import subprocess
 import tempfile
 import unittest
 
+from cluster_of_its_own import VIRTUAL_CLUSTER, ClusterOfItsOwn
 from harness import MPI, REPORT, TESTSIZE
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-VIRTUAL_CLUSTER = os.path.join(SOURCE, "scripts", "virtual-cluster")
 CLUSTER_DIR = "/run/stelvane-vcluster-test-falls"
-CLUSTER_ENV = {"STELVANE_VCLUSTER_DIR": CLUSTER_DIR, "STELVANE_VCLUSTER_NET": "10.248.0",
-               "STELVANE_VCLUSTER_ID": "stf"}
+cluster = ClusterOfItsOwn(CLUSTER_DIR, "10.248.0", "stf")
 NODES = 8
 SCRATCH = CLUSTER_DIR + "/scratch"
 # Each rank at a share of a CPU of its own (throttle-each), eight together
@@ -35,27 +33,11 @@ KEPT_RUNS = 7  # a normal needs 5; a run in which a node was low by chance does 
 RUN_BOUND = 120
 
 
-def cluster(*args):
-    return subprocess.run([VIRTUAL_CLUSTER] + list(args), env=dict(os.environ, **CLUSTER_ENV), capture_output=True,
-                          text=True, timeout=120, check=True)
-
-
 @unittest.skipIf(MPI != "openmpi", "the verdict is the report's: one MPI family shows it")
 class RackThatFellTogether(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        subprocess.run([VIRTUAL_CLUSTER, "down"], env=dict(os.environ, **CLUSTER_ENV), capture_output=True)
-        cls.addClassCleanup(cls.take_down)
-        cluster("up", str(NODES))
-        cluster("throttle-each", "all", str(SHARE))
-
-    @classmethod
-    def take_down(cls):
-        subprocess.run([VIRTUAL_CLUSTER, "down"], env=dict(os.environ, **CLUSTER_ENV), capture_output=True,
-                       timeout=120, check=True)
-        left = glob.glob("/sys/fs/cgroup/**/stelvane-vcluster-stf", recursive=True) + glob.glob(CLUSTER_DIR)
-        if left:
-            raise AssertionError("the virtual cluster left: %s" % left)
+        cluster.bring_up(cls, ("up", str(NODES)), ("throttle-each", "all", str(SHARE)))
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="stelvane-falls-")
@@ -67,7 +49,7 @@ class RackThatFellTogether(unittest.TestCase):
             cluster("exec", "node%d" % k, "find", SCRATCH, "-mindepth", "1", "-delete")
         job = subprocess.run([VIRTUAL_CLUSTER, "mpirun", "--map-by", "node", "-np", str(NODES), "--wdir", SCRATCH,
                               VIRTUAL_CLUSTER, "own-share", TESTSIZE],
-                             env=dict(os.environ, **CLUSTER_ENV), stdin=subprocess.DEVNULL, capture_output=True,
+                             env=cluster.environment(), stdin=subprocess.DEVNULL, capture_output=True,
                              text=True, timeout=RUN_BOUND)
         self.assertEqual(job.returncode, 0, job.stderr)
         collected = tempfile.mkdtemp(dir=self.work)
