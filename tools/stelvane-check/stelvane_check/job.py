@@ -3,13 +3,13 @@ folder of the job's own in each node's scratch, the benchmark in it, rank
 0's result file brought back, the folders removed. Everything comes back
 through srun, so the history needs no file system the nodes share."""
 import io
+import os
 import re
 import tarfile
 
 from . import slurm
 from .commands import CheckError, first_line, run
 
-JOB_NAME = "stelvane-check"
 FOLDER_PREFIX = "stelvane-check."
 # Beyond the benchmark's own limit, the allocation's: the steps around it
 # take seconds.
@@ -45,6 +45,9 @@ class Job:
         self.minutes = minutes
         self.reservation = reservation
         self.id = None
+        # A name of this check's own: a check stopped while it waits for its
+        # nodes knows no job id yet, and cancels its request by this name.
+        self.name = "stelvane-check.%s.%d" % (os.uname().nodename, os.getpid())
 
     @property
     def folder(self):
@@ -53,7 +56,7 @@ class Job:
     def allocate(self):
         """Waits for the nodes as any job does; one task and one CPU a node,
         so the rest of a node stays free for other jobs."""
-        argv = ["salloc", "--no-shell", "--job-name=" + JOB_NAME, "--nodelist=" + ",".join(self.names),
+        argv = ["salloc", "--no-shell", "--job-name=" + self.name, "--nodelist=" + ",".join(self.names),
                 "--nodes=%d" % len(self.names), "--ntasks-per-node=1", "--cpus-per-task=1",
                 "--time=%d" % (self.minutes + ALLOCATION_MARGIN_MINUTES)]
         if self.reservation:
@@ -66,7 +69,7 @@ class Job:
 
     def step(self, argv, what, nodes=None, timeout=STEP_BOUND, **options):
         names = nodes or self.names
-        command = ["srun", "--jobid=" + self.id, "--job-name=" + JOB_NAME, "--nodelist=" + ",".join(names),
+        command = ["srun", "--jobid=" + self.id, "--nodelist=" + ",".join(names),
                    "--nodes=%d" % len(names), "--ntasks-per-node=1", "--cpus-per-task=1", "--input=none",
                    "--kill-on-bad-exit=0"]
         return run(command + argv, what, timeout=timeout, **options)
@@ -109,8 +112,7 @@ class Job:
         return done.returncode == 0
 
     def release(self):
-        if self.id:
-            slurm.cancel(self.id)
+        slurm.cancel(self.id or "--name=" + self.name)
 
     def alive(self):
         done = run(["squeue", "-h", "-j", self.id, "-o", "%T"], "asking Slurm for job %s" % self.id)
