@@ -33,8 +33,9 @@ class Actions:
     def open_retest(self, names, minutes):
         """Reserves the run's nodes for this user, then resumes the ones a
         check drained: from then on only this check's job lands on them."""
-        self.reservation = "stelvane-retest-%s-%d" % (os.uname().nodename, os.getpid())
-        slurm.create_reservation(self.reservation, names, minutes, user_name())
+        name = "stelvane-retest-%s-%d" % (os.uname().nodename, os.getpid())
+        slurm.create_reservation(name, names, minutes, user_name())
+        self.reservation = name  # only once made: close() removes what is there
         say("reserved %s as %s; resumes %s for the re-test" %
             (slurm.compress(names), self.reservation, slurm.compress(list(self.old_reasons))))
         for name in self.old_reasons:
