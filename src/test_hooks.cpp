@@ -1,5 +1,7 @@
 #include "test_hooks.h"
 
+#include "sizes.h"
+
 #ifdef STELVANE_TEST_HOOKS
 #include <chrono>
 #include <csignal>
@@ -16,6 +18,7 @@
 
 #include "failures.h"
 #include "open_files.h"
+#include "sizes.h"
 #include "report_lines.h"
 
 namespace {
@@ -94,7 +97,7 @@ void test_hook_descriptors_counted(int before, int after) {
 
 void test_hook_after_finalize(int rank) {
   if (names_rank("STELVANE_TEST_LINGER_AFTER_FINALIZE", rank))
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::this_thread::sleep_for(std::chrono::duration<double>(0.75 * END_GRACE_SECONDS));
 }
 
 void test_hook_before_block_workload(int rank, const char* block_input) {

@@ -17,8 +17,8 @@
 // that long before it counts its descriptors for the first word, so that a
 // connection a peer opened early is accepted before the count; with the
 // marks on, rank 0 marks "descriptors_counted BEFORE AFTER" once it has.
-// STELVANE_TEST_LINGER_AFTER_FINALIZE=rank keeps that rank 1.5 s after
-// MPI_Finalize, as a slow process exit, within rank 0's grace of 2 s.
+// STELVANE_TEST_LINGER_AFTER_FINALIZE=rank keeps that rank three quarters
+// of rank 0's grace (1.5 s of 2 s) after MPI_Finalize, as a slow exit.
 #pragma once
 
 #ifdef STELVANE_TEST_HOOKS

@@ -170,9 +170,8 @@ def judge(args, path):
         if not args.groups:
             slurm_nodes.write(run(["scontrol", "show", "nodes"], "asking Slurm for its nodes' features").stdout)
             slurm_nodes.flush()
-        arguments = verdicts.report_arguments(args.history, args.groups, None if args.groups else slurm_nodes.name,
-                                              args.prometheus)
-        text, verdict = verdicts.judge(args.report, arguments, path)
+        arguments = verdicts.report_arguments(args.history, args.groups, None if args.groups else slurm_nodes.name)
+        text, verdict = verdicts.judge(args.report, arguments, args.prometheus, path)
     sys.stdout.write(text)
     why = verdicts.run_failed_as_a_whole(verdict)
     if why:

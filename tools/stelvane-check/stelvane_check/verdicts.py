@@ -17,25 +17,24 @@ MEASUREMENT_WORDS = {"streams": "streams", "descriptors": "descriptors", "bytewi
                      "bytewise_read": "byte-wise read", "block_read": "block read", "block_write": "block write"}
 
 
-def report_arguments(history, groups, slurm_nodes, prometheus):
+def report_arguments(history, groups, slurm_nodes):
     argv = ["--history", history]
     if groups:
         argv += ["--groups", groups]
     elif slurm_nodes:
         argv += ["--slurm-nodes", slurm_nodes]
-    if prometheus:
-        argv += ["--prometheus", prometheus]
     return argv
 
 
-def judge(report, arguments, result_path):
+def judge(report, arguments, prometheus, result_path):
     """(the report's text, its verdict as JSON) of the run in RESULT_PATH.
-    The JSON is asked first: it writes the Prometheus file, once."""
-    asked = run([report, "--json"] + arguments + [result_path], "judging the run", timeout=REPORT_BOUND)
+    The JSON is asked first, with the metrics file, so that it is written
+    once."""
+    metrics = ["--prometheus", prometheus] if prometheus else []
+    asked = run([report, "--json"] + arguments + metrics + [result_path], "judging the run", timeout=REPORT_BOUND)
     if asked.returncode != 0:
         raise CheckError("stelvane-report could not judge the run: %s" % report_error(asked))
-    plain = [a for i, a in enumerate(arguments) if a != "--prometheus" and arguments[i - 1:i] != ["--prometheus"]]
-    text = run([report] + plain + [result_path], "judging the run", timeout=REPORT_BOUND)
+    text = run([report] + arguments + [result_path], "judging the run", timeout=REPORT_BOUND)
     try:
         return text.stdout, json.loads(asked.stdout)
     except ValueError:
