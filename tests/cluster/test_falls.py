@@ -17,18 +17,18 @@ CLUSTER_DIR = "/run/stelvane-vcluster-test-falls"
 cluster = ClusterOfItsOwn(CLUSTER_DIR, "10.248.0", "stf")
 NODES = 8
 SCRATCH = CLUSTER_DIR + "/scratch"
-# Each rank at a share of a CPU of its own (throttle-each), eight together
-# under the host's two cores with room for the test command's other lanes.
-# Each rank's own cap keeps a node's figures steady from run to run
-# (docs/verdict.md); one cap a node lets its figures follow what its rank
-# and the launcher's daemon happen to share. The rack at a quarter of its
-# share: under the test command's full load the kept runs scatter, and at
-# half its share one rack node lay above its own line in one of its two
-# byte-wise measurements, leaving three in a low run, no fall.
-SHARE, RACK_SHARE = 20, 5
+# Each rank at a share of a CPU of its own (throttle-each). Each rank's own
+# cap keeps a node's figures steady from run to run (docs/verdict.md), but
+# only while the cap binds: the eight together at a tenth of a CPU each ask
+# for less than the one CPU the cluster's weight holds for it when another
+# lane's capped cluster runs beside it (at a fifth each they asked for 1.6,
+# and once the four healthy nodes got half their share in the last run, the
+# rack a mere 0.45 of its peers, over the 0.50 line). The rack at a fifth of
+# its share: even if its peers got only half theirs, it stays under the line.
+SHARE, RACK_SHARE = 10, 2
 RACK = ["node5", "node6", "node7", "node8"]
 KEPT_RUNS = 7  # a normal needs 5; a run in which a node was low by chance does not count
-# A test-size run of eight ranks at these caps takes some 4 s on an idle
+# A test-size run of eight ranks at these caps takes some 6 s on an idle
 # host; under the test command's full load, several times that.
 RUN_BOUND = 120
 
