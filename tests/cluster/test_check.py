@@ -113,7 +113,9 @@ class Check(unittest.TestCase):
 
         cluster("throttle-each", "node3", str(SHARE))
         output = self.check("--apply", "--retest", "--resume-own")
-        self.assertIn("node3 is ok now: resumed", output)
+        # Suspect where one measurement strayed under the other lanes' load:
+        # never a drain, so resumed as well.
+        self.assertRegex(output, r"node3 is (ok|suspect) now[^\n]*: resumed")
         self.assertEqual(printed_drains(output), {})
         states = node_states()
         self.assertEqual({n: r for n, (s, r) in states.items() if "DRAIN" in s}, {"node5": "disk replaced"})

@@ -9,6 +9,12 @@ from . import slurm, verdicts
 from .commands import CheckError, say
 from .history import user_name
 
+# The verdicts a re-tested node is resumed on (with --resume-own), as said:
+# those the report never drains. A node low in one measurement only
+# (suspect) would stay in service; kept drained for it, a node once slow
+# would stay out by chance under a busy run.
+CLEAR = {"ok": "ok now", "suspect": "suspect now (low in one measurement, never a drain)"}
+
 
 class Actions:
     def __init__(self, apply, resume_own, retested, states):
@@ -81,15 +87,15 @@ class Actions:
         self.settle_retested(judged)
 
     def settle_retested(self, judged):
-        """A re-tested node found ok stays resumed with --resume-own; any
-        other is drained again with its old reason."""
+        """A re-tested node the run would not drain stays resumed with
+        --resume-own; any other is drained again with its old reason."""
         for name in list(self.unsettled):
-            ok = judged.get(name, {}).get("verdict") == "ok"
-            if ok and self.resume_own:
+            now = CLEAR.get(judged.get(name, {}).get("verdict"))
+            if now and self.resume_own:
                 self.unsettled.remove(name)
-                say("%s is ok now: resumed" % name)
-            elif ok:
-                say("%s is ok now; it stays drained without --resume-own" % name)
+                say("%s is %s: resumed" % (name, now))
+            elif now:
+                say("%s is %s; it stays drained without --resume-own" % (name, now))
 
     def close(self):
         """Drains again, with its old reason, each re-tested node not decided

@@ -35,7 +35,7 @@ def options(here, plugin):
     parser.add_argument("--prometheus", help="write the verdict as metrics to this file (written whole)")
     parser.add_argument("--apply", action="store_true", help="make the drains and resumes, not only print them")
     parser.add_argument("--resume-own", action="store_true",
-                        help="resume a node a check drained that is ok now (with --retest)")
+                        help="resume a node a check drained that it would not drain now (with --retest)")
     parser.add_argument("--retest", action="store_true",
                         help="run on the nodes a check drained too, under a maintenance reservation (needs --apply)")
     parser.add_argument("--limit", type=float, default=10.0,
