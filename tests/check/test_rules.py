@@ -169,6 +169,19 @@ class Rules(unittest.TestCase):
             doing.open_retest(["node1", "node2"], 20)
             doing.close()  # as after a run that gave nothing
         self.assertEqual(self.drained(), {"node2": old, "node3": "disk replaced"})
+        # A reservation Slurm refused: nothing resumed, and no reservation
+        # of that name (perhaps another's) removed.
+        deleted = []
+        self.fake({"node1": ("IDLE", ""), "node2": ("IDLE+DRAIN", old)})
+        slurm.create_reservation = lambda *args: (_ for _ in ()).throw(CheckError("refused"))
+        slurm.delete_reservation = deleted.append
+        doing = actions.Actions(True, True, ["node2"], self.slurm.nodes())
+        with contextlib.redirect_stdout(io.StringIO()), self.assertRaises(CheckError):
+            try:
+                doing.open_retest(["node1", "node2"], 20)
+            finally:
+                doing.close()
+        self.assertEqual((self.drained(), deleted), ({"node2": old}, []))
 
     def test_what_a_retest_resumes_is_the_checks_own_and_what_someone_changed_meanwhile_is_left(self):
         old = "stelvane: failed in streams"
