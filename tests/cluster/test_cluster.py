@@ -549,7 +549,7 @@ class VirtualCluster(unittest.TestCase):
                                  "hang"], env=dict(os.environ, **CLUSTER_ENV), start_new_session=True)
         self.addCleanup(self.release_disk, disk)
         deadline = time.time() + 30
-        while "fuse" not in cluster("exec", "node3", "cat", "/proc/mounts").stdout:
+        while not self.hung_disk_mounted():
             self.assertLess(time.time(), deadline, "the hung disk was never mounted: waited 30 s for it")
             time.sleep(0.1)
         started = time.time()
@@ -566,8 +566,17 @@ class VirtualCluster(unittest.TestCase):
         for pid in processes_in({netns("node3")}, "python3"):
             os.kill(pid, signal.SIGKILL)
         disk.wait(30)
-        if "fuse" in cluster("exec", "node3", "cat", "/proc/mounts").stdout:  # node3's own scratch lies beneath
+        if self.hung_disk_mounted():  # node3's own scratch lies beneath
             cluster("exec", "node3", "umount", "-l", SCRATCH)
+
+    @staticmethod
+    def hung_disk_mounted():
+        """Whether the hung disk is mounted on node3's scratch. Only that mount
+        counts: node3's table also shows the FUSE disks of the tests beside
+        this one, and taking one of them for it would unmount node3's own
+        scratch, whose files then land in the host's."""
+        fields = [line.split() for line in cluster("exec", "node3", "cat", "/proc/mounts").stdout.splitlines()]
+        return any(f[1] == SCRATCH and f[2].split(".")[0] == "fuse" for f in fields if len(f) > 2)
 
     @unittest.skipIf(MPI != "openmpi", "tested under Open MPI")
     def test_a_node_whose_network_goes_away(self):
