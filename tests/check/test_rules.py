@@ -173,7 +173,9 @@ class Rules(unittest.TestCase):
         # of that name (perhaps another's) removed.
         deleted = []
         self.fake({"node1": ("IDLE", ""), "node2": ("IDLE+DRAIN", old)})
-        slurm.create_reservation = lambda *args: (_ for _ in ()).throw(CheckError("refused"))
+        def refuse(*args):
+            raise CheckError("refused")
+        slurm.create_reservation = refuse
         slurm.delete_reservation = deleted.append
         doing = actions.Actions(True, True, ["node2"], self.slurm.nodes())
         with contextlib.redirect_stdout(io.StringIO()), self.assertRaises(CheckError):
