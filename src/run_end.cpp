@@ -17,7 +17,10 @@
 
 namespace {
 
-void pause_for_the_grace() { std::this_thread::sleep_for(std::chrono::duration<double>(END_GRACE_SECONDS)); }
+void pause_for_the_grace() {
+  test_hook_grace_begins();
+  std::this_thread::sleep_for(std::chrono::duration<double>(END_GRACE_SECONDS));
+}
 
 // Rank 0 tells the workers left that the run is over, for the job to be
 // ended: each of them then ends it. Some launchers (hydra) end at the first

@@ -95,9 +95,23 @@ void test_hook_descriptors_counted(int before, int after) {
   if (marking()) write_error_line(line("stelvane-mark 0 descriptors_counted ", before, " ", after));
 }
 
+void test_hook_grace_begins() {
+  if (const char* flag = std::getenv("STELVANE_TEST_GRACE_FLAG"))
+    if (std::FILE* file = std::fopen(flag, "w")) std::fclose(file);
+}
+
+// Waits for rank 0's grace to begin, then a quarter of it: a worker that
+// leaves only while rank 0 is waiting for it. Counted from rank 0's grace
+// and not from this rank's own MPI_Finalize, it leaves within the grace
+// however late a loaded machine lets either rank out of MPI_Finalize; a
+// rank 0 that never waits has it killed, every time. The bound only keeps a
+// job from hanging should rank 0 outlive the launcher's kill.
 void test_hook_after_finalize(int rank) {
-  if (names_rank("STELVANE_TEST_LINGER_AFTER_FINALIZE", rank))
-    std::this_thread::sleep_for(std::chrono::duration<double>(0.75 * END_GRACE_SECONDS));
+  if (!names_rank("STELVANE_TEST_LINGER_AFTER_FINALIZE", rank)) return;
+  const char* flag = std::getenv("STELVANE_TEST_GRACE_FLAG");
+  for (int waited_ms = 0; flag != nullptr && access(flag, F_OK) != 0 && waited_ms < 60000; waited_ms += 10)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::duration<double>(0.25 * END_GRACE_SECONDS));
 }
 
 void test_hook_before_block_workload(int rank, const char* block_input) {

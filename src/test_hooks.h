@@ -17,8 +17,10 @@
 // that long before it counts its descriptors for the first word, so that a
 // connection a peer opened early is accepted before the count; with the
 // marks on, rank 0 marks "descriptors_counted BEFORE AFTER" once it has.
-// STELVANE_TEST_LINGER_AFTER_FINALIZE=rank keeps that rank three quarters
-// of rank 0's grace (1.5 s of 2 s) after MPI_Finalize, as a slow exit.
+// STELVANE_TEST_LINGER_AFTER_FINALIZE=rank keeps that rank after
+// MPI_Finalize, as a slow exit, until rank 0's grace has begun and a quarter
+// of it more (0.5 s of 2 s); rank 0 creates the file
+// STELVANE_TEST_GRACE_FLAG as its grace begins.
 #pragma once
 
 #ifdef STELVANE_TEST_HOOKS
@@ -29,6 +31,7 @@ void test_hook_peak_memory();
 void test_hook_at_the_end(int rank);
 void test_hook_before_descriptor_count();
 void test_hook_descriptors_counted(int before, int after);
+void test_hook_grace_begins();
 void test_hook_after_finalize(int rank);
 #else
 inline void test_hook_slow_worker(int) {}
@@ -38,5 +41,6 @@ inline void test_hook_peak_memory() {}
 inline void test_hook_at_the_end(int) {}
 inline void test_hook_before_descriptor_count() {}
 inline void test_hook_descriptors_counted(int, int) {}
+inline void test_hook_grace_begins() {}
 inline void test_hook_after_finalize(int) {}
 #endif

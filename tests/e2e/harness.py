@@ -22,6 +22,11 @@ BIN_DIR = os.environ.get("STELVANE_BIN_DIR", os.path.join(HERE, "..", "..", "bui
 TOOLS_DIR = os.environ.get("STELVANE_TOOLS_DIR", BIN_DIR)
 REPORT = os.path.join(TOOLS_DIR, "tools", "stelvane-report", "stelvane-report")
 MAKE_RESULT_FILE = os.path.join(TOOLS_DIR, "tools", "make-result-file", "make-result-file")
+# How long one stelvane-report call may take before the test calls it hung.
+# The longest, 4,096 ranks with the metrics under the sanitizers, takes 9 CPU
+# seconds; under the test command's full load (a load of 13 on 2 cores) a
+# process gets a sixth of a core, some 60 s: five times that.
+REPORT_SECONDS = 300
 TESTSIZE = os.path.join(BIN_DIR, "stelvane-mpi-testsize")
 FULLSIZE = os.path.join(BIN_DIR, "stelvane-mpi")
 
@@ -258,7 +263,7 @@ def check_report_lines(test, job, ranks, hosts):
 def report_of(lines):
     """stelvane-report's JSON reading of the lines of a result file."""
     done = subprocess.run([REPORT, "--json", "-"], input="\n".join(lines) + "\n", capture_output=True, text=True,
-                          timeout=120)
+                          timeout=REPORT_SECONDS)
     check_no_sanitizer_report(done.stderr)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout)

@@ -12,7 +12,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import KEYS, MAKE_RESULT_FILE, REPORT, TEST_SIZES, JobTestCase, check_figures, check_no_sanitizer_report
+from harness import (KEYS, MAKE_RESULT_FILE, REPORT, REPORT_SECONDS, TEST_SIZES, JobTestCase, check_figures,
+                     check_no_sanitizer_report)
 # Names with blanks and "@", which the reader must take whole, and one the
 # page must escape.
 HOSTS = ["zero", "node one", "n@2", "node-three", 'f<i>&"4']
@@ -25,7 +26,7 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
 def report(*args, stdin=None, user=None):
     # Node names are the result file's bytes, which need not be UTF-8.
     done = subprocess.run([REPORT] + list(args), input=stdin, capture_output=True, text=True, errors="surrogateescape",
-                          timeout=60, user=user)
+                          timeout=REPORT_SECONDS, user=user)
     check_no_sanitizer_report(done.stderr)
     return done
 
@@ -175,7 +176,7 @@ class ReportTool(JobTestCase):
         # bytes that would retitle it.
         with open(path, "rb") as f:
             hostile = f.read().replace(b"@node one", b"@a\x1b]0;owned\x07\xff")
-        shown = subprocess.run([REPORT, "-"], input=hostile, capture_output=True, timeout=60).stdout
+        shown = subprocess.run([REPORT, "-"], input=hostile, capture_output=True, timeout=REPORT_SECONDS).stdout
         self.assertIn(b"slow     a\\x1b]0;owned\\x07\\xff (ranks 1)", shown)
         self.assertEqual([c for c in shown if not 32 <= c < 127 and c != 10], [])
         # The drain list: one harmless command per node; a name that is no
