@@ -103,9 +103,10 @@ void test_hook_grace_begins() {
 // Waits for rank 0's grace to begin, then a quarter of it: a worker that
 // leaves only while rank 0 is waiting for it. Counted from rank 0's grace
 // and not from this rank's own MPI_Finalize, it leaves within the grace
-// however late a loaded machine lets either rank out of MPI_Finalize; a
-// rank 0 that never waits has it killed, every time. The bound only keeps a
-// job from hanging should rank 0 outlive the launcher's kill.
+// however late a loaded machine lets either rank out of MPI_Finalize; under
+// mpirun, a rank 0 that never waits has it killed, every time. The bound
+// keeps such a job from hanging under a launcher that lets the worker run
+// on after rank 0's status (hydra).
 void test_hook_after_finalize(int rank) {
   if (!names_rank("STELVANE_TEST_LINGER_AFTER_FINALIZE", rank)) return;
   const char* flag = std::getenv("STELVANE_TEST_GRACE_FLAG");

@@ -61,9 +61,10 @@ class Failures(JobTestCase):
             f.write('#!/bin/sh\n"%s" "$@"\nstatus=$?\necho $status > "%s/rank.${OMPI_COMM_WORLD_RANK:-$PMI_RANK}"\n'
                     'exit $status\n' % (TESTSIZE, statuses))
         os.chmod(recorder, 0o755)
-        # The worker leaves only once rank 0's grace has begun (and a quarter of it more): a rank 0 that does
-        # not wait for it has it killed every time, not only when it happens to be late (6 of 10 without the
-        # hook); counted from rank 0's grace, its exit stays within it under any load.
+        # The worker leaves only once rank 0's grace has begun (and a quarter of it more): under mpirun, a
+        # rank 0 that does not wait for it has it killed every time, not only when it happens to be late (6 of
+        # 10 without the hook); counted from rank 0's grace, its exit stays within it under any load. Hydra
+        # lets a worker finish after rank 0's status, grace or not.
         job = self.run_job(2, binary=recorder, setup={0: READ_ONLY},
                            env={"STELVANE_TEST_LINGER_AFTER_FINALIZE": "1",
                                 "STELVANE_TEST_GRACE_FLAG": os.path.join(statuses, "grace")})
