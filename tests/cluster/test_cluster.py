@@ -48,17 +48,17 @@ AGENT_AND_SUBNET = ["--mca", "plm_rsh_agent", CLUSTER_DIR + "/rsh-agent",
 READ_ONLY_FAILURES = [m["name"] for m in measurements()]  # every measurement fails, in report order
 # Seconds a launcher may take to end a job once rank 0 has ended it: srun
 # waits KillWait (5 s here) and 2 s more for a node it cannot reach. The
-# elapsed time it bounds counts from rank 0's first measurement where the job
-# marks it (run_start), so the job's start under load is not in it.
+# elapsed time it bounds counts from rank 0's first measurement, which a
+# lost-node job marks (run_start), so the job's start under load is not in it.
 TEARDOWN_SECONDS = 15
 
 
-def run_start(job, launched):
+def run_start(job):
     """When rank 0 began its first measurement (its mark), as the program's
     deadlines count: the launcher's start of the job, which a loaded machine
-    makes long, is not theirs. `launched` for a job without the mark."""
-    mark = re.search(r"stelvane-mark 0 first_measurement (\S+) ", job.stderr)
-    return float(mark.group(1)) if mark else launched
+    makes long, is not theirs."""
+    [start] = re.findall(r"stelvane-mark 0 first_measurement (\S+) ", job.stderr)
+    return float(start)
 
 
 # How long a rank of a lost node's job may stay once the node is back.
@@ -429,7 +429,6 @@ class VirtualCluster(unittest.TestCase):
         before rank 0; it is let go once the fault is done."""
         cluster("exec", "node3", "rm", "-f", "/dev/shm/held")
         cluster("exec", "node3", "touch", "/dev/shm/hold")
-        started = time.time()
         process = self.start(command, self.HELD)
         # The job's start and rank 0's measurements alone come first: 60 s
         # once under the test command's full load on two cores, so four
@@ -448,7 +447,7 @@ class VirtualCluster(unittest.TestCase):
             stderr_read = self.read_until_marked(process, "at_the_end", (1, 3), stderr_read)
             then()
         job = self.finish(process, bound, stderr_read)
-        return job, time.time() - run_start(job, started)
+        return job, time.time() - run_start(job)
 
     def srun4(self, *extra):
         return ["srun", "--nodes=4", "--ntasks-per-node=1", "--chdir=" + SCRATCH, "--mpi=" + SLURM_MPI] + \
